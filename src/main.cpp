@@ -1,0 +1,3 @@
+#include "region/driver.h"
+
+int main(int argc, char** argv) { return region::runPagemend(argc, argv); }

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "nbt/tag.h"
+
+namespace region {
+
+// Hands every container's items and every framed item of one chunk's "Level"
+// to the item inspection; true if any of it repaired a page.
+bool walkLevel(nbt::TAG_Compound* level);
+
+}  // namespace region

@@ -1,0 +1,71 @@
+#include "support/run.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testing_support {
+
+std::string quoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+RunResult runCommand(const std::string& command) {
+  RunResult result;
+  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) throw std::runtime_error("popen failed");
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) result.output.append(buf, n);
+  int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+ScratchDir::ScratchDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "pagemend-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void writeFile(const std::string& path, const ByteVec& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+ByteVec readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return ByteVec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+RunResult runPagemend(const std::vector<std::string>& args) {
+  std::string command = quoted(PAGEMEND_BINARY);
+  for (const std::string& a : args) command += " " + quoted(a);
+  return runCommand(command);
+}
+
+RegionRun runOnRegion(const ByteVec& region) {
+  ScratchDir dir;
+  std::string path = dir.file("r.0.0.mca");
+  writeFile(path, region);
+  RegionRun run;
+  static_cast<RunResult&>(run) = runPagemend({path});
+  for (size_t at; (at = run.output.find(path)) != std::string::npos;) run.output.replace(at, path.size(), "REGION");
+  run.before = region;
+  run.after = readFile(path);
+  return run;
+}
+
+}  // namespace testing_support
