@@ -1,6 +1,7 @@
 #include "nbt/reader.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace nbt {
 
@@ -9,6 +10,9 @@ namespace {
 // Bytes that one element of each type takes at the least, indexed by type id;
 // a count is only believed once the rest of the buffer could hold it.
 constexpr size_t kMinPayloadSize[] = {0, 1, 2, 4, 8, 4, 8, 4, 2, 5, 1, 4, 4};
+
+// Kept between reads so a region's chunks do not each grow their own.
+thread_local std::vector<TagMap::Entry> pendingStack;
 
 class Reader {
  public:
@@ -136,27 +140,39 @@ class Reader {
     return list;
   }
 
+  // Entries gather on one stack shared by all compounds of the tree, so each
+  // compound's own storage is allocated once, at its exact size.
   TagPtr readCompound() {
     DepthGuard guard(depth_);
     if (depth_ > kMaxDepth) return nullptr;
-    std::vector<TagMap::Entry> entries;
+    const size_t first = pending_.size();
+    struct Unwind {
+      std::vector<TagMap::Entry>& stack;
+      size_t first;
+      ~Unwind() { stack.resize(first); }
+    } unwind{pending_, first};
     for (;;) {
       uint8_t type;
       if (!in_.readU8(type)) return nullptr;
       if (type == kTagEnd) break;
       if (type > kMaxTagType) return nullptr;
-      std::string name;
-      if (!readString(in_, name)) return nullptr;
+      pending_.emplace_back();
+      if (!readString(in_, pending_.back().first)) return nullptr;
       TagPtr child = read(type);
       if (!child) return nullptr;
-      entries.emplace_back(std::move(name), std::move(child));
+      // `read` may have grown the stack: index it afresh.
+      pending_[pending_.size() - 1].second = std::move(child);
     }
+    std::vector<TagMap::Entry> entries;
+    entries.reserve(pending_.size() - first);
+    std::move(pending_.begin() + static_cast<std::ptrdiff_t>(first), pending_.end(), std::back_inserter(entries));
     auto compound = std::make_unique<TAG_Compound>();
     compound->children = TagMap::fromEntries(std::move(entries));
     return compound;
   }
 
   ByteCursor& in_;
+  std::vector<TagMap::Entry>& pending_ = pendingStack;
   int depth_ = 0;
   uint32_t endBudget_ = kMaxEndElements;
 };

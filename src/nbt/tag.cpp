@@ -24,7 +24,13 @@ Result* childAs(TAG_Compound* compound, std::string_view name, uint8_t type) {
 
 TagMap TagMap::fromEntries(std::vector<Entry> entries) {
   TagMap map;
-  if (!std::is_sorted(entries.begin(), entries.end(), nameLess)) {
+  // Compounds are small: an insertion sort (stable, no scratch memory) beats
+  // std::stable_sort until they are not.
+  if (entries.size() <= 32) {
+    for (size_t i = 1; i < entries.size(); ++i) {
+      for (size_t j = i; j > 0 && nameLess(entries[j], entries[j - 1]); --j) std::swap(entries[j], entries[j - 1]);
+    }
+  } else if (!std::is_sorted(entries.begin(), entries.end(), nameLess)) {
     std::stable_sort(entries.begin(), entries.end(), nameLess);
   }
   // Keep the last of each run of equal names; stable sorting kept input order.

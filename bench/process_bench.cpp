@@ -1,0 +1,78 @@
+// Runs commands side by side, several rounds, interleaved, and reports each
+// one's median wall time and peak resident memory (from wait4's rusage).
+//
+//   process_bench [--runs N] -- NAME CMD ARGS... -- NAME CMD ARGS... [...]
+//
+// Output: one line per command: name, median seconds, max RSS in KiB.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Command {
+  std::string name;
+  std::vector<std::string> argv;
+  std::vector<double> seconds;
+  long maxRssKiB = 0;
+  int lastExit = 0;
+};
+
+void runOnce(Command& c) {
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    std::vector<char*> args;
+    for (auto& a : c.argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  c.seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  c.maxRssKiB = std::max(c.maxRssKiB, usage.ru_maxrss);
+  c.lastExit = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 7;
+  std::vector<Command> commands;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
+      runs = std::atoi(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--")) {
+      if (i + 2 >= argc) break;
+      Command c;
+      c.name = argv[++i];
+      while (i + 1 < argc && std::strcmp(argv[i + 1], "--") != 0) c.argv.push_back(argv[++i]);
+      commands.push_back(c);
+    }
+  }
+  if (commands.empty()) {
+    std::fprintf(stderr, "usage: %s [--runs N] -- NAME CMD ARGS... [-- NAME CMD ARGS...]\n", argv[0]);
+    return 2;
+  }
+  for (int r = 0; r < runs; ++r) {
+    for (auto& c : commands) runOnce(c);
+  }
+  for (auto& c : commands) {
+    std::sort(c.seconds.begin(), c.seconds.end());
+    std::printf("%s %.6f %ld %d\n", c.name.c_str(), c.seconds[c.seconds.size() / 2], c.maxRssKiB, c.lastExit);
+  }
+  return 0;
+}

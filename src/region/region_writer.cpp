@@ -1,0 +1,293 @@
+#include "region/region_writer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "console/console.h"
+#include "nbt/writer.h"
+#include "region/codec.h"
+
+namespace region {
+
+namespace {
+
+constexpr int64_t kMaxSectorCount = 255;             // one byte in the location entry
+constexpr int64_t kMaxSectorNumber = (1 << 24) - 1;  // three bytes in the location entry
+constexpr size_t kFlushSize = size_t{4} << 20;
+
+// The temporary file to remove if the run ends before it is renamed into
+// place; kept as plain characters so a signal handler may use it.
+char pendingTemporary[PATH_MAX + 64];
+
+void removePendingTemporary() {
+  if (pendingTemporary[0]) unlink(pendingTemporary);
+  pendingTemporary[0] = '\0';
+}
+
+void onTerminatingSignal(int signal) {
+  removePendingTemporary();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+const int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void guardTemporary(const std::string& name) {
+  std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", name.c_str());
+  onEndAtOnce(removePendingTemporary);
+  for (int s : kTerminatingSignals) signal(s, onTerminatingSignal);
+}
+
+void releaseTemporaryGuard() {
+  for (int s : kTerminatingSignals) signal(s, SIG_DFL);
+  pendingTemporary[0] = '\0';
+  onEndAtOnce(nullptr);
+}
+
+void storeU32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+bool processAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+// Removes temporaries that killed runs left beside this region.
+void removeLeftovers(const std::string& dir, const std::string& base) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  const std::string prefix = "." + base + kTemporaryInfix;
+  while (dirent* entry = readdir(d)) {
+    std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    size_t suffix = name.size() - std::strlen(kTemporarySuffix);
+    if (name.size() <= prefix.size() + std::strlen(kTemporarySuffix) || name.compare(suffix, std::string::npos,
+                                                                                     kTemporarySuffix) != 0) {
+      continue;
+    }
+    std::string digits = name.substr(prefix.size(), suffix - prefix.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
+    if (!processAlive(static_cast<pid_t>(std::stol(digits)))) unlink((dir + "/" + name).c_str());
+  }
+  closedir(d);
+}
+
+// The new file, written in large pieces; remembers the first failure.
+class Output {
+ public:
+  explicit Output(int fd) : fd_(fd) {}
+  int64_t position() const { return written_ + static_cast<int64_t>(buffer_.size()); }
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+
+  void append(const uint8_t* data, size_t size) {
+    buffer_.insert(buffer_.end(), data, data + size);
+    if (buffer_.size() >= kFlushSize) flush();
+  }
+  void padToSector() {
+    int64_t rest = position() % kSectorSize;
+    if (rest) buffer_.resize(buffer_.size() + static_cast<size_t>(kSectorSize - rest), 0);
+  }
+  void flush() {
+    const uint8_t* p = buffer_.data();
+    size_t left = buffer_.size();
+    while (left > 0 && !error_) {
+      ssize_t n = ::write(fd_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;
+        break;
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+      written_ += n;
+    }
+    buffer_.clear();
+  }
+  void writeAt(int64_t offset, const uint8_t* data, size_t size) {
+    while (size > 0 && !error_) {
+      ssize_t n = pwrite(fd_, data, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;
+        break;
+      }
+      data += n;
+      size -= static_cast<size_t>(n);
+      offset += n;
+    }
+  }
+  void fail(int error) {
+    if (!error_) error_ = error;
+  }
+
+ private:
+  int fd_;
+  int64_t written_ = 0;
+  ByteBuffer buffer_;
+  int error_ = 0;
+};
+
+struct Writer {
+  const RegionTables& tables;
+  int originalFd;
+  Output& out;
+  uint8_t header[kHeaderSize] = {};
+
+  int64_t sectorsFor(int64_t bytes) const { return (bytes + kSectorSize - 1) / kSectorSize; }
+
+  void setLocation(int x, int z, int64_t position, uint8_t sectorCount) {
+    const int64_t sector = position / kSectorSize;
+    if (sector > kMaxSectorNumber) {
+      out.fail(EFBIG);  // no location entry can point this far
+      return;
+    }
+    uint8_t* entry = header + 4 * (x + kRegionSide * z);
+    entry[0] = static_cast<uint8_t>(sector >> 16);
+    entry[1] = static_cast<uint8_t>(sector >> 8);
+    entry[2] = static_cast<uint8_t>(sector);
+    entry[3] = sectorCount;
+  }
+
+  // Copies a slot's stored bytes as they were read.
+  void copyRaw(int x, int z) {
+    const RawRecord& raw = tables.raw[x][z];
+    if (raw.length <= 0) return;  // the entry pointed past the end: nothing was stored
+    ByteBuffer bytes(static_cast<size_t>(raw.length));
+    ssize_t n = pread(originalFd, bytes.data(), bytes.size(), static_cast<off_t>(raw.offset));
+    if (n != static_cast<ssize_t>(bytes.size())) {
+      out.fail(n < 0 ? errno : EIO);
+      return;
+    }
+    const int64_t sectors = sectorsFor(raw.length);
+    setLocation(x, z, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : raw.sectorCount);
+    out.append(bytes.data(), bytes.size());
+    out.padToSector();
+  }
+
+  void writeTree(int x, int z, ByteBuffer& serialised, ByteBuffer& compressed) {
+    serialised.clear();
+    const nbt::TAG& root = *tables.roots[x][z];
+    if (!nbt::writeNamedTag(tables.rootTypes[x][z], tables.rootNames[x][z].value, root, serialised)) {
+      printMessage("Warning: Chunk %i,%i cannot be encoded again; it is kept exactly as it was stored\n", x, z);
+      copyRaw(x, z);
+      return;
+    }
+    if (!deflateChunk(serialised, compressed)) {
+      printMessage("Error: Chunk %i,%i failed to compress\n", x, z);
+      copyRaw(x, z);
+      return;
+    }
+    const int64_t m = static_cast<int64_t>(compressed.size());
+    const int64_t sectors = sectorsFor(m + kRecordHeaderSize);
+    if (sectors > kMaxSectorCount) {
+      printMessage("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is "
+                   "kept exactly as it was stored\n",
+                   x, z, static_cast<long long>(sectors));
+      copyRaw(x, z);
+      return;
+    }
+    setLocation(x, z, out.position(), static_cast<uint8_t>(sectors));
+    uint8_t recordHeader[kRecordHeaderSize];
+    storeU32(recordHeader, static_cast<uint32_t>(m + 1));
+    recordHeader[4] = kZlibCompression;
+    out.append(recordHeader, sizeof recordHeader);
+    out.append(compressed.data(), compressed.size());
+    out.padToSector();
+  }
+
+  void run() {
+    for (int z = 0; z < kRegionSide; ++z) {
+      for (int x = 0; x < kRegionSide; ++x) {
+        storeU32(header + kSectorSize + 4 * (x + kRegionSide * z), tables.timestamps[x][z]);
+      }
+    }
+    out.append(header, sizeof header);  // the location table is filled in at the end
+    ByteBuffer serialised, compressed;
+    for (int z = 0; z < kRegionSide && !out.failed(); ++z) {
+      for (int x = 0; x < kRegionSide && !out.failed(); ++x) {
+        if (tables.roots[x][z]) {
+          writeTree(x, z, serialised, compressed);
+        } else {
+          copyRaw(x, z);
+        }
+      }
+    }
+    out.flush();
+    out.writeAt(0, header, kSectorSize);
+  }
+};
+
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int writeRegion(const char* path, const RegionTables& tables, std::FILE* original) {
+  // Replace what a symbolic link points at, so the link stays a link.
+  char resolved[PATH_MAX];
+  const std::string target = realpath(path, resolved) ? resolved : path;
+  const std::string dir = directoryOf(target);
+  const std::string base = baseNameOf(target);
+  struct stat info {};
+  const bool haveInfo = stat(target.c_str(), &info) == 0;
+
+  removeLeftovers(dir, base);
+  const std::string temporary =
+      dir + "/." + base + kTemporaryInfix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
+  unlink(temporary.c_str());  // only a dead run with this very process id could have left it
+  guardTemporary(temporary);
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    releaseTemporaryGuard();
+    printMessage("Error: unable to open file '%s' for output!\n", path);
+    return 1;
+  }
+  if (haveInfo) {
+    fchmod(fd, info.st_mode & 07777);
+    if (fchown(fd, info.st_uid, info.st_gid) != 0) {
+      // Only root may give a file away; anyone else's new region is their own, as it was.
+    }
+  }
+
+  Output out(fd);
+  Writer writer{tables, fileno(original), out};
+  writer.run();
+  if (!out.failed() && fsync(fd) != 0) out.fail(errno);
+  if (close(fd) != 0) out.fail(errno);
+  if (!out.failed() && rename(temporary.c_str(), target.c_str()) != 0) out.fail(errno);
+  if (out.failed()) {
+    removePendingTemporary();
+    releaseTemporaryGuard();
+    printMessage("Error: unable to write file '%s' (%s); it is left as it was!\n", path, std::strerror(out.error()));
+    return 1;
+  }
+  releaseTemporaryGuard();
+  // The rename itself must reach the disk before the run reports success.
+  int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return 0;
+}
+
+}  // namespace region
