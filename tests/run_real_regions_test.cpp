@@ -2,7 +2,7 @@
 // reports exactly its known damage.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdio>
 #include <sstream>
 
 #include "support/real_regions.h"
@@ -21,6 +21,13 @@ std::vector<std::string> lines(const std::string& text) {
 
 RegionRun runOnRealFile(const std::string& path) { return runOnRegion(readFile(path)); }
 
+// The slot named by a chunk line of the given form ("... Chunk %d,%d <rest>"), or -1.
+int slotOf(const std::string& line, const std::string& rest) {
+  int x = -1, z = -1, used = 0;
+  if (std::sscanf(line.c_str(), "Error: Chunk %d,%d %n", &x, &z, &used) != 2 || line.substr(used) != rest) return -1;
+  return x + 32 * z;
+}
+
 TEST(RealRegions, IntactFilesHaveNothingToReport) {
   SKIP_WITHOUT_REAL_REGIONS(dir);
   for (const char* name : {"anvil112.r.0.0.mca", "anvil113.r.0.0.mca", "anvil115.r.0.0.mca", "anvil116.r.0.0.mca",
@@ -37,12 +44,10 @@ TEST(RealRegions, ChunksWithoutLevelAreEachReported) {
   RegionRun r = runOnRealFile(dir + "/1.18.2.r.0.0.mca");
   std::vector<std::string> out = lines(r.output);
   ASSERT_EQ(out.size(), 281u);
-  std::regex levelMissing(R"(Error: Chunk (\d+),(\d+) Level object missing or malformed!)");
   int previous = -1;
   for (size_t i = 0; i + 1 < out.size(); ++i) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(out[i], m, levelMissing)) << out[i];
-    int slot = std::stoi(m[1]) + 32 * std::stoi(m[2]);
+    int slot = slotOf(out[i], "Level object missing or malformed!");
+    ASSERT_GE(slot, 0) << out[i];
     EXPECT_GT(slot, previous);
     previous = slot;
   }
@@ -79,7 +84,7 @@ TEST(RealRegions, OneByteShortRecordsFailToDecompress) {
     ASSERT_EQ(out.size(), 2 * chunks + 1) << name;
     for (size_t i = 0; i < chunks; ++i) {
       EXPECT_EQ(out[2 * i], "ERROR: inflateEnd (0)");
-      EXPECT_TRUE(std::regex_match(out[2 * i + 1], std::regex(R"(Error: Chunk \d+,\d+ failed to decompress)")));
+      EXPECT_GE(slotOf(out[2 * i + 1], "failed to decompress"), 0) << out[2 * i + 1];
     }
     EXPECT_EQ(r.after, r.before) << name;
   }

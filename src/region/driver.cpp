@@ -12,10 +12,11 @@
 
 namespace region {
 
-namespace {
-
-// Still reachable, so leak checkers see it as kept on purpose.
+// Trees left to the operating system stay reachable from here, so leak
+// checkers see them as kept on purpose (external linkage keeps the store).
 RegionTables* tablesLeftToTheSystem = nullptr;
+
+namespace {
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }

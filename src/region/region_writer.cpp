@@ -269,7 +269,7 @@ int writeRegion(const char* path, const RegionTables& tables, std::FILE* origina
   }
 
   Output out(fd);
-  Writer writer{tables, fileno(original), out};
+  Writer writer{tables, original ? fileno(original) : -1, out};
   writer.run();
   if (!out.failed() && fsync(fd) != 0) out.fail(errno);
   if (close(fd) != 0) out.fail(errno);

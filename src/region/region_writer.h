@@ -8,7 +8,8 @@ namespace region {
 
 // Writes a complete new region to `path` from `tables`: every held tree
 // serialised and compressed afresh, every other stored record copied from
-// `original` (the still-open input) exactly as it was read. The new file is
+// `original` (the still-open input; may be null when every stored slot holds
+// a tree) exactly as it was read. The new file is
 // written beside the target under a temporary name, flushed to disk, and
 // renamed over it, so the region at `path` is at every moment either the old
 // file or the whole new one. Returns the exit code: 0 when the file was

@@ -1,0 +1,90 @@
+// Makes the regions the whole-run benchmarks use.
+//
+//   region_tool generate OUT [CHUNKS]   a full region of generated 1.16-style chunks
+//                                       (about 50 KB of NBT each)
+//   region_tool add-book IN OUT         IN with a plain-text book added to the first
+//                                       container found, so that a run rewrites it
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "chunk_builder.h"
+#include "nbt/reader.h"
+#include "region/driver.h"
+#include "region/region_writer.h"
+
+using namespace nbt;
+
+namespace {
+
+std::unique_ptr<TAG_Compound> plainBook() {
+  auto book = std::make_unique<TAG_Compound>();
+  book->children.put("id", std::make_unique<TAG_String>("minecraft:written_book"));
+  book->children.put("Count", std::make_unique<TAG_Byte>(int8_t{1}));
+  auto tag = std::make_unique<TAG_Compound>();
+  tag->children.put("title", std::make_unique<TAG_String>("Benchmark"));
+  tag->children.put("author", std::make_unique<TAG_String>("bench"));
+  auto pages = std::make_unique<TAG_List>();
+  pages->elementType = kTagString;
+  pages->elements.push_back(std::make_unique<TAG_String>("A plain page\nwith two lines"));
+  tag->children.put("pages", std::move(pages));
+  book->children.put("tag", std::move(tag));
+  return book;
+}
+
+bool addBook(TAG* root) {
+  if (!root || root->getType() != kTagCompound) return false;
+  TAG_List* tiles = getList(getCompound(static_cast<TAG_Compound*>(root), "Level"), "TileEntities");
+  for (int32_t i = 0; tiles && i < static_cast<int32_t>(tiles->elements.size()); ++i) {
+    if (TAG_List* items = getList(getCompoundAt(tiles, i), "Items")) {
+      items->elementType = kTagCompound;
+      items->elements.push_back(plainBook());
+      return true;
+    }
+  }
+  return false;
+}
+
+int generate(const char* out, int chunks) {
+  auto tables = std::make_unique<region::RegionTables>();
+  bench_support::ChunkShape shape;
+  shape.sections = 4;
+  shape.containers = 20;
+  for (int n = 0; n < chunks && n < region::kSlotCount; ++n) {
+    int x = n % region::kRegionSide, z = n / region::kRegionSide;
+    tables->rootTypes[x][z] = kTagCompound;
+    tables->roots[x][z] = bench_support::buildChunk(x, z, shape);
+    tables->timestamps[x][z] = 1600000000u + static_cast<uint32_t>(n);
+  }
+  return region::writeRegion(out, *tables, nullptr);
+}
+
+int addBookTo(const char* in, const char* out) {
+  std::FILE* input = std::fopen(in, "rb");
+  if (!input) return 1;
+  std::fseek(input, 0, SEEK_END);
+  long size = std::ftell(input);
+  auto tables = std::make_unique<region::RegionTables>();
+  region::loadRegion(input, size, *tables);
+  bool added = false;
+  for (int z = 0; z < region::kRegionSide && !added; ++z) {
+    for (int x = 0; x < region::kRegionSide && !added; ++x) added = addBook(tables->roots[x][z].get());
+  }
+  if (!added) {
+    std::fprintf(stderr, "no container in %s\n", in);
+    return 1;
+  }
+  int code = region::writeRegion(out, *tables, input);
+  std::fclose(input);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && !std::strcmp(argv[1], "generate")) return generate(argv[2], argc > 3 ? std::atoi(argv[3]) : 1024);
+  if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBookTo(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | add-book IN OUT\n", argv[0]);
+  return 2;
+}

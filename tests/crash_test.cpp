@@ -1,0 +1,109 @@
+// Killing a rewrite at any moment leaves either the whole original region or
+// the whole repaired one at the path, and no temporary file but the killed
+// run's own, which the next rewrite removes.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "support/run.h"
+
+extern char** environ;
+
+using namespace testing_support;
+
+namespace {
+
+// Many chunks of moderately compressible data, so deflating them takes a
+// while, with a plain-text book in the last one.
+ByteVec largeRegion() {
+  std::mt19937 rng(42);
+  RegionBuilder region;
+  for (int n = 0; n < 400; ++n) {
+    Bytes b;
+    b.u8(10).str("").compoundEntry("Level").named(7, "Data").u32(40000);
+    for (int i = 0; i < 40000; ++i) b.u8(rng() % 16);
+    b.listEntry("TileEntities", 10, 0).end().end();
+    region.chunk(n % 32, n / 32, b);
+  }
+  region.chunk(31, 31, chunkWith({container("minecraft:chest", 0, 0, 0, {writtenBook("T", {"plain text"})})}));
+  return region.build();
+}
+
+pid_t start(const std::string& path) {
+  pid_t pid;
+  std::string binary = PAGEMEND_BINARY;
+  char* argv[] = {binary.data(), const_cast<char*>(path.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  EXPECT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::vector<std::string> namesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CrashSafety, KilledRewriteLeavesTheOriginalOrTheRepairedFile) {
+  ScratchDir dir;
+  const ByteVec original = largeRegion();
+  const std::string path = dir.file("r.0.0.mca");
+
+  writeFile(path, original);
+  auto begin = std::chrono::steady_clock::now();
+  pid_t reference = start(path);
+  int status;
+  waitpid(reference, &status, 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const ByteVec repaired = readFile(path);
+  ASSERT_NE(repaired, original);
+
+  constexpr int kMoments = 60;
+  int keptOriginal = 0, keptRepaired = 0, leftovers = 0;
+  for (int i = 0; i < kMoments; ++i) {
+    writeFile(path, original);
+    pid_t pid = start(path);
+    // Spread over the whole run and a little past its usual end.
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds * 1.1 * (i + 0.5) / kMoments));
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+
+    ByteVec now = readFile(path);
+    if (now == original) {
+      ++keptOriginal;
+    } else {
+      ASSERT_EQ(now, repaired) << "killed after " << seconds * 1.1 * (i + 0.5) / kMoments << " s: damaged region";
+      ++keptRepaired;
+    }
+    std::vector<std::string> names = namesIn(dir.path());
+    std::string own = ".r.0.0.mca.pagemend-" + std::to_string(pid) + ".tmp";
+    for (const std::string& name : names) {
+      ASSERT_TRUE(name == "r.0.0.mca" || name == own) << "unexpected file " << name;
+    }
+    leftovers += names.size() > 1;
+  }
+  std::cout << kMoments << " kills over a " << seconds << " s run: " << keptOriginal << " left the original, "
+            << keptRepaired << " the repaired file; " << leftovers << " left their own temporary file\n";
+  EXPECT_GT(keptOriginal, 0);
+  EXPECT_GT(keptRepaired, 0);
+
+  // The next rewrite removes what a killed run left.
+  writeFile(path, original);
+  EXPECT_EQ(runPagemend({path}).exitCode, 0);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"r.0.0.mca"});
+  EXPECT_EQ(readFile(path), repaired);
+}
+
+}  // namespace
