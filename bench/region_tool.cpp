@@ -1,7 +1,7 @@
 // Makes the regions the whole-run benchmarks use.
 //
 //   region_tool generate OUT [CHUNKS]   a full region of generated 1.16-style chunks
-//                                       (about 50 KB of NBT each)
+//                                       (about 50 KB of NBT each, 50 MB in all)
 //   region_tool add-book IN OUT         IN with a plain-text book added to the first
 //                                       container found, so that a run rewrites it
 #include <cstdio>
@@ -33,24 +33,38 @@ std::unique_ptr<TAG_Compound> plainBook() {
   return book;
 }
 
-bool addBook(TAG* root) {
+// Into the first container of the chunk; or, when `orChest`, into a new
+// chest added to a chunk that has a block entity list but no container.
+bool addBook(TAG* root, bool orChest) {
   if (!root || root->getType() != kTagCompound) return false;
   TAG_List* tiles = getList(getCompound(static_cast<TAG_Compound*>(root), "Level"), "TileEntities");
-  for (int32_t i = 0; tiles && i < static_cast<int32_t>(tiles->elements.size()); ++i) {
+  if (!tiles) return false;
+  for (int32_t i = 0; i < static_cast<int32_t>(tiles->elements.size()); ++i) {
     if (TAG_List* items = getList(getCompoundAt(tiles, i), "Items")) {
       items->elementType = kTagCompound;
       items->elements.push_back(plainBook());
       return true;
     }
   }
-  return false;
+  if (!orChest) return false;
+  auto chest = std::make_unique<TAG_Compound>();
+  chest->children.put("id", std::make_unique<TAG_String>("minecraft:chest"));
+  auto items = std::make_unique<TAG_List>();
+  items->elementType = kTagCompound;
+  items->elements.push_back(plainBook());
+  chest->children.put("Items", std::move(items));
+  tiles->elementType = kTagCompound;
+  tiles->elements.push_back(std::move(chest));
+  return true;
 }
 
 int generate(const char* out, int chunks) {
   auto tables = std::make_unique<region::RegionTables>();
   bench_support::ChunkShape shape;
-  shape.sections = 4;
-  shape.containers = 20;
+  // Like real 1.16 regions: sections' block states and light dominate, and
+  // only a few block entities per chunk hold items.
+  shape.sections = 6;
+  shape.containers = 3;
   for (int n = 0; n < chunks && n < region::kSlotCount; ++n) {
     int x = n % region::kRegionSide, z = n / region::kRegionSide;
     tables->rootTypes[x][z] = kTagCompound;
@@ -68,8 +82,10 @@ int addBookTo(const char* in, const char* out) {
   auto tables = std::make_unique<region::RegionTables>();
   region::loadRegion(input, size, *tables);
   bool added = false;
-  for (int z = 0; z < region::kRegionSide && !added; ++z) {
-    for (int x = 0; x < region::kRegionSide && !added; ++x) added = addBook(tables->roots[x][z].get());
+  for (bool orChest : {false, true}) {
+    for (int n = 0; n < region::kSlotCount && !added; ++n) {
+      added = addBook(tables->roots[n % region::kRegionSide][n / region::kRegionSide].get(), orChest);
+    }
   }
   if (!added) {
     std::fprintf(stderr, "no container in %s\n", in);

@@ -40,12 +40,11 @@ void deflateAll(const std::vector<unsigned char>& in, std::vector<unsigned char>
   zs.next_in = const_cast<unsigned char*>(in.data());
   zs.avail_in = static_cast<uInt>(in.size());
   out.clear();
-  int r;
   do {
     if (out.capacity() - out.size() < sizeof staging) out.reserve(out.size() + sizeof staging);
     zs.next_out = staging;
     zs.avail_out = sizeof staging;
-    r = deflate(&zs, Z_FINISH);
+    deflate(&zs, Z_FINISH);
     out.insert(out.end(), staging, staging + (sizeof staging - zs.avail_out));
   } while (zs.avail_out == 0);
   deflateEnd(&zs);

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int64_t kMaxSectorCount = 255;             // one byte in the location entry
 constexpr int64_t kMaxSectorNumber = (1 << 24) - 1;  // three bytes in the location entry
-constexpr size_t kFlushSize = size_t{4} << 20;
+constexpr size_t kFlushSize = size_t{256} << 10;  // large enough for few system calls, small beside the trees
 
 // The temporary file to remove if the run ends before it is renamed into
 // place; kept as plain characters so a signal handler may use it.
