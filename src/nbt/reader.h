@@ -12,7 +12,7 @@ namespace nbt {
 constexpr int kMaxDepth = 512;
 // A TAG_End element takes no bytes in the encoding, so lists of them cannot be
 // bounded by the input's size; this caps how many one tree may hold.
-constexpr uint32_t kMaxEndElements = 1u << 20;
+constexpr uint32_t kMaxEndElements = 1u << 16;
 
 // Reads the payload of a tag of the given type (the caller has consumed the
 // type id and the name). Returns null when the type id is above 12 (consuming
