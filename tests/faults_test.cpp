@@ -132,7 +132,9 @@ TEST(Faults, ZlibBombIsRefusedAndKeptAsStored) {
   EXPECT_EQ(u.result.exitCode, 0);
   EXPECT_EQ(recordAt(readFile(path), 1, 0), record);
   std::cout << "zlib bomb of " << bomb.size() << " bytes: peak memory " << u.maxRssKiB / 1024 << " MiB\n";
-  if (!kSanitized) EXPECT_LT(u.maxRssKiB, 600 * 1024);
+  if (!kSanitized) {
+    EXPECT_LT(u.maxRssKiB, 600 * 1024);
+  }
 }
 
 TEST(Faults, HostileCountsAndNestingStayCheap) {
@@ -154,7 +156,9 @@ TEST(Faults, HostileCountsAndNestingStayCheap) {
             "Error: Chunk 2,0 contained invalid root tag!\n"
             "No fixable problems found in '" + path + "'.\n");
   std::cout << "hostile sizes: peak memory " << u.maxRssKiB / 1024 << " MiB\n";
-  if (!kSanitized) EXPECT_LT(u.maxRssKiB, 100 * 1024);
+  if (!kSanitized) {
+    EXPECT_LT(u.maxRssKiB, 100 * 1024);
+  }
 }
 
 // Valgrind memcheck over the largest real region, with and without a repair.

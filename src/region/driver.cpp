@@ -39,7 +39,7 @@ void release(ByteBuffer& buffer) {
 
 // Reads, checks and inflates one slot's record; hands good chunks on.
 void loadSlot(std::FILE* file, int64_t fileSize, int x, int z, uint8_t sectorCount, RegionTables& tables,
-              ByteBuffer& compressed, ByteBuffer& inflated) {
+              bool walk, ByteBuffer& compressed, ByteBuffer& inflated) {
   const int64_t offset = tables.offsets[x][z];
   RawRecord& raw = tables.raw[x][z];
   raw.offset = offset;
@@ -83,7 +83,7 @@ void loadSlot(std::FILE* file, int64_t fileSize, int x, int z, uint8_t sectorCou
   }
   switch (inflateChunk(compressed, inflated)) {
     case Inflated::ok:
-      loadChunkRoot(x, z, inflated, tables);
+      loadChunkRoot(x, z, inflated, tables, walk);
       return;
     case Inflated::failed:
       printMessage("Error: Chunk %i,%i failed to decompress\n", x, z);
@@ -98,7 +98,7 @@ void loadSlot(std::FILE* file, int64_t fileSize, int x, int z, uint8_t sectorCou
 
 }  // namespace
 
-void loadRegion(std::FILE* file, int64_t fileSize, RegionTables& tables) {
+void loadRegion(std::FILE* file, int64_t fileSize, RegionTables& tables, bool walk) {
   uint8_t header[kHeaderSize] = {};
   uint8_t sectorCounts[kRegionSide][kRegionSide] = {};
   if (fileSize > 0 && !readAt(file, 0, header, sizeof header)) {
@@ -119,7 +119,7 @@ void loadRegion(std::FILE* file, int64_t fileSize, RegionTables& tables) {
   for (int z = 0; z < kRegionSide; ++z) {
     for (int x = 0; x < kRegionSide; ++x) {
       if (tables.offsets[x][z] == 0) continue;
-      loadSlot(file, fileSize, x, z, sectorCounts[x][z], tables, compressed, inflated);
+      loadSlot(file, fileSize, x, z, sectorCounts[x][z], tables, walk, compressed, inflated);
       release(compressed);
       release(inflated);
     }

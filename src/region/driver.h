@@ -17,7 +17,9 @@ enum class TreeRelease {
 int runPagemend(int argc, char** argv, TreeRelease release = TreeRelease::atEnd);
 
 // Reads both header tables and handles every slot in slot order. The file
-// must be at least kHeaderSize bytes long (fileSize says how long).
-void loadRegion(std::FILE* file, int64_t fileSize, RegionTables& tables);
+// must be at least kHeaderSize bytes long (fileSize says how long). With
+// `walk` false the trees are only loaded, not searched for books (for tools
+// that show a region as it is stored).
+void loadRegion(std::FILE* file, int64_t fileSize, RegionTables& tables, bool walk = true);
 
 }  // namespace region

@@ -8,7 +8,7 @@ namespace region {
 
 using namespace nbt;
 
-void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables) {
+void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables, bool walk) {
   ByteCursor cursor(data.data(), data.size());
   uint8_t type = kTagEnd;  // an empty chunk holds no root either
   cursor.readU8(type);
@@ -43,7 +43,7 @@ void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables) {
     printMessage("Error: Chunk %i,%i Level object missing or malformed!\n", x, z);
     return;
   }
-  if (walkLevel(level)) tables.repaired = true;
+  if (walk && walkLevel(level)) tables.repaired = true;
 }
 
 }  // namespace region

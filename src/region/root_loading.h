@@ -6,7 +6,8 @@
 namespace region {
 
 // Reads the root of one inflated chunk into `tables`, reports what is wrong
-// with it, and walks a good chunk's "Level", ORing the walk into `repaired`.
-void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables);
+// with it, and (when `walk`) walks a good chunk's "Level", ORing the walk
+// into `repaired`.
+void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables, bool walk = true);
 
 }  // namespace region
