@@ -1,7 +1,8 @@
 // pagemend-dump REGION [X Z] [--types]
 // Prints the tree of one chunk of a region, or of every chunk, as the tool
 // sees it (before any repair), so a user can look at what a report is about.
-// Chunks that do not load are reported with the same lines as pagemend's.
+// Chunks that do not load are reported with pagemend's own lines, on
+// standard error, so that standard output holds only trees.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -60,7 +61,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto tables = std::make_unique<region::RegionTables>();
+  setMessageOutput(stderr);
   region::loadRegion(file, info.st_size, *tables, /*walk=*/false);
+  setMessageOutput(nullptr);
   std::fclose(file);
 
   int shown = 0;
