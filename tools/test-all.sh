@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build with warnings as errors,
 # then an AddressSanitizer + UndefinedBehaviorSanitizer build; then builds the
-# fuzz targets with clang and runs each for a minute (FUZZ_SECONDS).
+# fuzz targets with clang and runs each for a minute (FUZZ_SECONDS); then
+# builds the Debian package and runs the packaged pagemend on the example
+# (installed with dpkg under CI, unpacked to a scratch folder otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/ensure-packages.sh
 ensure_packages cmake make g++ zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  clang libclang-rt-14-dev valgrind util-linux
+  clang libclang-rt-14-dev valgrind util-linux dpkg-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -23,3 +25,24 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== fuzzing (clang, libFuzzer) =="
 bash fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}" build/release/fuzz/make_corpus
+
+echo "== Debian package =="
+(cd build/release && cpack -G DEB > /dev/null)
+deb=$(ls build/release/pagemend_*_*.deb | head -n 1)
+scratch=$(mktemp -d)
+if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
+  dpkg -i "$deb" > /dev/null
+  installed=/usr/bin
+else
+  dpkg-deb -x "$deb" "$scratch/root"
+  installed=$scratch/root/usr/bin
+fi
+mkdir -p "$scratch/world/region"
+region=$scratch/world/region/r.0.0.mca
+cp examples/broken-books.mca "$region"
+"$installed/pagemend" "$region" | tee "$scratch/first"
+grep -q "page 0 repaired" "$scratch/first"
+PAGEMEND="$installed/pagemend" "$installed/pagemend-world" "$scratch/world" | grep -q "^Pages repaired: 0$"
+"$installed/pagemend-dump" "$region" 0 0 | grep -q '"title":"Farm Notes"'
+echo "$(basename "$deb"): the packaged programs repaired and examined the example"
+rm -rf "$scratch"
