@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/bytes.h"
 #include "support/trees.h"
 
 using namespace nbt;
-using testing_support::Bytes;
-using testing_support::readAll;
 
 namespace {
 
@@ -84,16 +81,6 @@ TEST(TagModel, DestroyingATreeReleasesEveryTagOnce) {
     EXPECT_EQ(liveCounters, 7);
   }
   EXPECT_EQ(liveCounters, 0);
-}
-
-TEST(TagModel, DeepestReadableTreeIsDestroyedWithoutTrouble) {
-  Bytes bytes;
-  // 511 lists, the innermost holding one compound: 512 levels.
-  for (int i = 2; i < kMaxDepth; ++i) bytes.u8(kTagList).u32(1);
-  bytes.u8(kTagCompound).u32(1).end();
-  TagPtr tree = readAll(kTagList, bytes);
-  ASSERT_TRUE(tree);
-  tree.reset();
 }
 
 }  // namespace

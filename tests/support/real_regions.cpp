@@ -1,6 +1,6 @@
 #include "support/real_regions.h"
 
-#include <zlib.h>
+#include "support/region_builder.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -29,21 +29,8 @@ std::vector<std::vector<uint8_t>> inflatedChunks(const std::string& path) {
     const uint8_t* h = &file[offset];
     size_t length = (size_t{h[0]} << 24) | (size_t{h[1]} << 16) | (size_t{h[2]} << 8) | h[3];
     if (h[4] != 2 || length < 1 || offset + 4 + length > file.size()) continue;
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK) continue;
-    zs.next_in = const_cast<Bytef*>(h + 5);
-    zs.avail_in = static_cast<uInt>(length - 1);
-    std::vector<uint8_t> out;
-    int r = Z_OK;
-    uint8_t buf[65536];
-    while (r == Z_OK) {
-      zs.next_out = buf;
-      zs.avail_out = sizeof buf;
-      r = inflate(&zs, Z_NO_FLUSH);
-      out.insert(out.end(), buf, buf + (sizeof buf - zs.avail_out));
-    }
-    inflateEnd(&zs);
-    if (r == Z_STREAM_END) chunks.push_back(std::move(out));
+    std::vector<uint8_t> out = zlibInflate(std::vector<uint8_t>(h + 5, h + 4 + length));
+    if (!out.empty()) chunks.push_back(std::move(out));
   }
   return chunks;
 }
