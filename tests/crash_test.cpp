@@ -25,7 +25,7 @@ namespace {
 ByteVec largeRegion() {
   std::mt19937 rng(42);
   RegionBuilder region;
-  for (int n = 0; n < 400; ++n) {
+  for (int n = 0; n < 250; ++n) {
     Bytes b;
     b.u8(10).str("").compoundEntry("Level").named(7, "Data").u32(40000);
     for (int i = 0; i < 40000; ++i) b.u8(rng() % 16);
@@ -70,7 +70,7 @@ TEST(CrashSafety, KilledRewriteLeavesTheOriginalOrTheRepairedFile) {
   const ByteVec repaired = readFile(path);
   ASSERT_NE(repaired, original);
 
-  constexpr int kMoments = 60;
+  constexpr int kMoments = 55;
   int keptOriginal = 0, keptRepaired = 0, leftovers = 0;
   for (int i = 0; i < kMoments; ++i) {
     writeFile(path, original);
