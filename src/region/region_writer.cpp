@@ -62,22 +62,27 @@ void storeU32(uint8_t* p, uint32_t v) {
 
 bool processAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
+// The process id in a temporary's name, or 0 when the name is not one of
+// this region's temporaries.
+pid_t temporaryOwner(const std::string& name, const std::string& base) {
+  const std::string prefix = "." + base + kTemporaryInfix;
+  const std::string suffix = kTemporarySuffix;
+  if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return 0;
+  }
+  const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return static_cast<pid_t>(std::stol(digits));
+}
+
 // Removes temporaries that killed runs left beside this region.
 void removeLeftovers(const std::string& dir, const std::string& base) {
   DIR* d = opendir(dir.c_str());
   if (!d) return;
-  const std::string prefix = "." + base + kTemporaryInfix;
   while (dirent* entry = readdir(d)) {
-    std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    size_t suffix = name.size() - std::strlen(kTemporarySuffix);
-    if (name.size() <= prefix.size() + std::strlen(kTemporarySuffix) || name.compare(suffix, std::string::npos,
-                                                                                     kTemporarySuffix) != 0) {
-      continue;
-    }
-    std::string digits = name.substr(prefix.size(), suffix - prefix.size());
-    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
-    if (!processAlive(static_cast<pid_t>(std::stol(digits)))) unlink((dir + "/" + name).c_str());
+    pid_t owner = temporaryOwner(entry->d_name, base);
+    if (owner > 0 && !processAlive(owner)) unlink((dir + "/" + entry->d_name).c_str());
   }
   closedir(d);
 }
