@@ -133,7 +133,7 @@ TEST(Faults, ZlibBombIsRefusedAndKeptAsStored) {
   EXPECT_EQ(recordAt(readFile(path), 1, 0), record);
   std::cout << "zlib bomb of " << bomb.size() << " bytes: peak memory " << u.maxRssKiB / 1024 << " MiB\n";
   if (!kSanitized) {
-    EXPECT_LT(u.maxRssKiB, 600 * 1024);
+    EXPECT_LT(u.maxRssKiB, 400 * 1024);
   }
 }
 

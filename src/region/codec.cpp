@@ -21,10 +21,13 @@ unsigned char deflateStaging[kStagingSize];
 void (*endCleanup)() = nullptr;
 
 // Room for one more full staging buffer, grown geometrically so that a chunk
-// of many MiB is not copied once per MiB.
+// of many MiB is not copied once per MiB; near `limit` it goes straight to the
+// most that can be needed, so a chunk there is not copied once more for 1 MiB.
 void makeRoom(ByteBuffer& output, size_t limit) {
   if (output.capacity() - output.size() < kStagingSize) {
-    output.reserve(std::min(std::max(output.size() + kStagingSize, output.capacity() * 2), limit + kStagingSize));
+    size_t next = std::max(output.size() + kStagingSize, output.capacity() * 2);
+    if (next > limit - kStagingSize) next = limit + kStagingSize;
+    output.reserve(next);
   }
 }
 
@@ -103,7 +106,7 @@ bool deflateChunk(const ByteBuffer& input, ByteBuffer& output) {
   stream.avail_in = static_cast<uInt>(input.size());
   output.clear();
   do {
-    makeRoom(output, SIZE_MAX - kStagingSize);
+    makeRoom(output, SIZE_MAX - kStagingSize);  // no limit of its own
     stream.next_out = deflateStaging;
     stream.avail_out = kStagingSize;
     r = deflate(&stream, Z_FINISH);
