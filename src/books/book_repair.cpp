@@ -7,12 +7,20 @@ namespace books {
 
 using namespace nbt;
 
+// Builds the result in one pass: replacing in place would move the rest of
+// the text once per occurrence, which a long page of quotes makes quadratic.
 void replaceAll(std::string& text, std::string_view search, std::string_view replacement) {
-  size_t at = 0;
-  while ((at = text.find(search, at)) != std::string::npos) {
-    text.replace(at, search.size(), replacement);
-    at += replacement.size();
+  size_t at = text.find(search);
+  if (search.empty() || at == std::string::npos) return;
+  std::string result;
+  result.reserve(text.size() + replacement.size());
+  size_t from = 0;
+  for (; at != std::string::npos; at = text.find(search, from)) {
+    result.append(text, from, at - from).append(replacement);
+    from = at + search.size();
   }
+  result.append(text, from, std::string::npos);
+  text = std::move(result);
 }
 
 namespace {
