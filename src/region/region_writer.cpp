@@ -104,19 +104,8 @@ class Output {
     if (rest) buffer_.resize(buffer_.size() + static_cast<size_t>(kSectorSize - rest), 0);
   }
   void flush() {
-    const uint8_t* p = buffer_.data();
-    size_t left = buffer_.size();
-    while (left > 0 && !error_) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : EIO;
-        break;
-      }
-      p += n;
-      left -= static_cast<size_t>(n);
-      written_ += n;
-    }
+    writeAt(written_, buffer_.data(), buffer_.size());
+    if (!error_) written_ += static_cast<int64_t>(buffer_.size());
     buffer_.clear();
   }
   void writeAt(int64_t offset, const uint8_t* data, size_t size) {
