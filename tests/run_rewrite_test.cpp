@@ -105,6 +105,29 @@ TEST(Rewrite, LaysRecordsOutAfreshInSlotOrder) {
   }
 }
 
+TEST(Rewrite, ARecordOfExactlyOneSectorHasNoPadding) {
+  // Random bytes barely compress, so some length gives m + 5 = 4096 exactly.
+  auto compressedSize = [](size_t n) { return zlibCompress(chunkWithNoise(n, 5)).size(); };
+  size_t exact = 0, oneMore = 0;
+  for (size_t n = 3900; n < 4100 && (!exact || !oneMore); ++n) {
+    if (compressedSize(n) + 5 == 4096) exact = n;
+    if (compressedSize(n) + 5 == 4097) oneMore = n;
+  }
+  ASSERT_TRUE(exact && oneMore);
+  RegionRun r = runOnRegion(RegionBuilder()
+                                .chunk(0, 0, chunkWithNoise(exact, 5))
+                                .chunk(1, 0, chunkWithNoise(oneMore, 5))
+                                .chunk(2, 0, chunkWith({kChestWithPlainBook}))
+                                .build());
+  ASSERT_EQ(r.output, kRepairLine);
+  EXPECT_EQ(slotEntry(r.after, 0, 0).sector, 2u);
+  EXPECT_EQ(slotEntry(r.after, 0, 0).count, 1u);
+  EXPECT_EQ(slotEntry(r.after, 1, 0).sector, 3u);  // right behind, no padding in between
+  EXPECT_EQ(slotEntry(r.after, 1, 0).count, 2u);
+  EXPECT_EQ(slotEntry(r.after, 2, 0).sector, 5u);
+  for (size_t i = 4 * 4096 + 1; i < 5 * 4096; ++i) ASSERT_EQ(r.after[i], 0) << i;  // 4095 bytes of padding
+}
+
 TEST(Rewrite, WritesCompoundsSortedOnceAndFloatsBitForBit) {
   Bytes messy;
   messy.u8(10).str("").compoundEntry("Level");
