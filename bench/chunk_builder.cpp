@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "nbt/build.h"
+
 using namespace nbt;
 
 namespace bench_support {
@@ -18,20 +20,6 @@ struct Random {
   }
   int below(int n) { return static_cast<int>(next() % static_cast<uint64_t>(n)); }
 };
-
-template <typename T, typename... Args>
-T* put(TAG_Compound& c, const std::string& name, Args&&... args) {
-  auto tag = std::make_unique<T>(std::forward<Args>(args)...);
-  T* raw = tag.get();
-  c.children.put(name, std::move(tag));
-  return raw;
-}
-
-TAG_List* putList(TAG_Compound& c, const std::string& name, uint8_t elementType) {
-  TAG_List* list = put<TAG_List>(c, name);
-  list->elementType = elementType;
-  return list;
-}
 
 const char* kBlocks[] = {"minecraft:stone", "minecraft:dirt", "minecraft:granite", "minecraft:andesite",
                          "minecraft:coal_ore", "minecraft:iron_ore", "minecraft:gravel", "minecraft:air",

@@ -8,25 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "nbt/build.h"
 #include "region/region_writer.h"
 
 using namespace nbt;
 
 namespace {
-
-template <typename T, typename... Args>
-T* put(TAG_Compound& c, const std::string& name, Args&&... args) {
-  auto tag = std::make_unique<T>(std::forward<Args>(args)...);
-  T* raw = tag.get();
-  c.children.put(name, std::move(tag));
-  return raw;
-}
-
-TAG_List* putList(TAG_Compound& c, const std::string& name) {
-  TAG_List* list = put<TAG_List>(c, name);
-  list->elementType = kTagCompound;
-  return list;
-}
 
 std::unique_ptr<TAG_Compound> item(const std::string& id, int slot) {
   auto i = std::make_unique<TAG_Compound>();
