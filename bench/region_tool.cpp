@@ -4,12 +4,17 @@
 //                                       (about 50 KB of NBT each, 50 MB in all)
 //   region_tool add-book IN OUT         IN with a plain-text book added to the first
 //                                       container found, so that a run rewrites it
+//   region_tool read-and-drop REGION    read, inflate and parse every chunk as a run
+//                                       does, but drop each tree once it is read: a
+//                                       run's cost without holding the region's trees
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "chunk_builder.h"
+#include "nbt/byte_cursor.h"
+#include "region/codec.h"
 #include "nbt/reader.h"
 #include "region/driver.h"
 #include "region/region_writer.h"
@@ -96,11 +101,47 @@ int addBookTo(const char* in, const char* out) {
   return code;
 }
 
+uint32_t loadU32(const unsigned char* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+// Assumes a sound region (the benchmark's inputs): records are only checked
+// enough not to read out of bounds.
+int readAndDrop(const char* in) {
+  std::FILE* input = std::fopen(in, "rb");
+  unsigned char header[region::kHeaderSize];
+  if (!input || std::fread(header, 1, sizeof header, input) != sizeof header) return 1;
+  ByteBuffer compressed, inflated;
+  size_t trees = 0;
+  for (int n = 0; n < region::kSlotCount; ++n) {
+    long sector = static_cast<long>(loadU32(header + 4 * n) >> 8);
+    unsigned char record[region::kRecordHeaderSize];
+    if (sector == 0 || std::fseek(input, sector * region::kSectorSize, SEEK_SET) != 0 ||
+        std::fread(record, 1, sizeof record, input) != sizeof record) {
+      continue;
+    }
+    uint32_t length = loadU32(record);
+    if (length < 1 || length > (1u << 30)) continue;
+    compressed.resize(length - 1);
+    if (std::fread(compressed.data(), 1, compressed.size(), input) != compressed.size()) continue;
+    if (region::inflateChunk(compressed, inflated) != region::Inflated::ok) continue;
+    ByteCursor cursor(inflated.data(), inflated.size());
+    uint8_t type;
+    std::string name;
+    if (!cursor.readU8(type) || !readString(cursor, name)) continue;
+    if (readTag(type, cursor)) ++trees;
+  }
+  std::fclose(input);
+  std::printf("%zu trees read and dropped\n", trees);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 3 && !std::strcmp(argv[1], "generate")) return generate(argv[2], argc > 3 ? std::atoi(argv[3]) : 1024);
   if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBookTo(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | add-book IN OUT\n", argv[0]);
+  if (argc >= 3 && !std::strcmp(argv[1], "read-and-drop")) return readAndDrop(argv[2]);
+  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | add-book IN OUT | read-and-drop REGION\n", argv[0]);
   return 2;
 }
