@@ -101,10 +101,6 @@ int addBookTo(const char* in, const char* out) {
   return code;
 }
 
-uint32_t loadU32(const unsigned char* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
 // Assumes a sound region (the benchmark's inputs): records are only checked
 // enough not to read out of bounds.
 int readAndDrop(const char* in) {
@@ -114,13 +110,13 @@ int readAndDrop(const char* in) {
   ByteBuffer compressed, inflated;
   size_t trees = 0;
   for (int n = 0; n < region::kSlotCount; ++n) {
-    long sector = static_cast<long>(loadU32(header + 4 * n) >> 8);
+    long sector = static_cast<long>(ByteCursor::loadU32(header + 4 * n) >> 8);
     unsigned char record[region::kRecordHeaderSize];
     if (sector == 0 || std::fseek(input, sector * region::kSectorSize, SEEK_SET) != 0 ||
         std::fread(record, 1, sizeof record, input) != sizeof record) {
       continue;
     }
-    uint32_t length = loadU32(record);
+    uint32_t length = ByteCursor::loadU32(record);
     if (length < 1 || length > (1u << 30)) continue;
     compressed.resize(length - 1);
     if (std::fread(compressed.data(), 1, compressed.size(), input) != compressed.size()) continue;
