@@ -1,14 +1,12 @@
 #pragma once
 
-// Builds realistic chunk trees in code, for benchmarks and generated regions:
-// a 1.16-style chunk with 16 sections of packed block states and palettes,
+// Builds realistic chunks in code, for benchmarks and generated regions: a
+// 1.16-style chunk with sections of packed block states and palettes,
 // heightmaps, biomes, lighting, and containers full of items.
 
 #include <cstdint>
-#include <memory>
-#include <string>
 
-#include "nbt/tag.h"
+#include "nbt/byte_buffer.h"
 
 namespace bench_support {
 
@@ -19,6 +17,7 @@ struct ChunkShape {
   uint32_t seed = 1;
 };
 
-std::unique_ptr<nbt::TAG_Compound> buildChunk(int chunkX, int chunkZ, const ChunkShape& shape = {});
+// The chunk as it stands in a region: an unnamed root compound.
+ByteBuffer buildChunk(int chunkX, int chunkZ, const ChunkShape& shape = {});
 
 }  // namespace bench_support

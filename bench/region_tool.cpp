@@ -2,142 +2,172 @@
 //
 //   region_tool generate OUT [CHUNKS]   a full region of generated 1.16-style chunks
 //                                       (about 50 KB of NBT each, 50 MB in all)
+//   region_tool generate-large OUT      16 chunks that each inflate to 64 MiB
 //   region_tool add-book IN OUT         IN with a plain-text book added to the first
-//                                       container found, so that a run rewrites it
-//   region_tool read-and-drop REGION    read, inflate and parse every chunk as a run
-//                                       does, but drop each tree once it is read: a
-//                                       run's cost without holding the region's trees
+//                                       container found (or, where no chunk has one,
+//                                       to a new chest), so that a run rewrites it
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <optional>
 
 #include "chunk_builder.h"
-#include "nbt/byte_cursor.h"
-#include "region/codec.h"
-#include "nbt/reader.h"
-#include "region/driver.h"
+#include "nbt/builder.h"
+#include "region/chunk_loader.h"
 #include "region/region_writer.h"
 
 using namespace nbt;
 
 namespace {
 
-std::unique_ptr<TAG_Compound> plainBook() {
-  auto book = std::make_unique<TAG_Compound>();
-  book->children.put("id", std::make_unique<TAG_String>("minecraft:written_book"));
-  book->children.put("Count", std::make_unique<TAG_Byte>(int8_t{1}));
-  auto tag = std::make_unique<TAG_Compound>();
-  tag->children.put("title", std::make_unique<TAG_String>("Benchmark"));
-  tag->children.put("author", std::make_unique<TAG_String>("bench"));
-  auto pages = std::make_unique<TAG_List>();
-  pages->elementType = kTagString;
-  pages->elements.push_back(std::make_unique<TAG_String>("A plain page\nwith two lines"));
-  tag->children.put("pages", std::move(pages));
-  book->children.put("tag", std::move(tag));
-  return book;
+// A book's compound payload (its entries and the closing 0).
+ByteBuffer plainBook() {
+  ByteBuffer bytes;
+  Builder b(bytes);
+  b.beginList("", kTagCompound);  // as an element, the book has no name: only its payload is written
+  b.beginCompound().stringTag("id", "minecraft:written_book").byteTag("Count", 1);
+  b.beginCompound("tag").stringTag("title", "Benchmark").stringTag("author", "bench");
+  b.beginList("pages", kTagString).stringTag("", "A plain page\nwith two lines").end();
+  b.end().end().end();
+  return ByteBuffer(bytes.begin() + 1 + 2 + 1 + 4, bytes.end());  // past the list's type, name, element type, count
 }
 
-// Into the first container of the chunk; or, when `orChest`, into a new
-// chest added to a chunk that has a block entity list but no container.
-bool addBook(TAG* root, bool orChest) {
-  if (!root || root->getType() != kTagCompound) return false;
-  TAG_List* tiles = getList(getCompound(static_cast<TAG_Compound*>(root), "Level"), "TileEntities");
-  if (!tiles) return false;
-  for (int32_t i = 0; i < static_cast<int32_t>(tiles->elements.size()); ++i) {
-    if (TAG_List* items = getList(getCompoundAt(tiles, i), "Items")) {
-      items->elementType = kTagCompound;
-      items->elements.push_back(plainBook());
-      return true;
+// `data` with `element` (a payload of the list's element type) appended to a
+// list whose element type becomes `elementType`.
+ByteBuffer appendToList(const uint8_t* data, size_t size, Tag list, uint8_t elementType, const ByteBuffer& element) {
+  const size_t at = static_cast<size_t>(list.payload() - data);
+  const size_t end = at + list.payloadSize();
+  ByteBuffer out(data, data + at);
+  out.push_back(elementType);
+  out.resize(out.size() + 4);
+  storeU32(out.data() + out.size() - 4, list.count() + 1);
+  out.insert(out.end(), data + at + 5, data + end);
+  out.insert(out.end(), element.begin(), element.end());
+  out.insert(out.end(), data + end, data + size);
+  return out;
+}
+
+ByteBuffer chestWithBook() {
+  ByteBuffer bytes;
+  Builder b(bytes);
+  b.beginList("", kTagCompound).beginCompound().stringTag("id", "minecraft:chest").intTag("x", 0).intTag("y", 64);
+  b.intTag("z", 0).beginList("Items", kTagCompound).end().end().end();
+  ByteBuffer chest(bytes.begin() + 8, bytes.end() - 1);  // the chest's entries, without its closing 0
+  const ByteBuffer book = plainBook();
+  chest.resize(chest.size() - 4);  // the Items list's count: one book follows
+  chest.insert(chest.end(), {0, 0, 0, 1});
+  chest.insert(chest.end(), book.begin(), book.end());
+  chest.push_back(kTagEnd);
+  return chest;
+}
+
+// The chunk with a book added, if it has somewhere to put one. With
+// `anywhere`, a chunk without a container gets a chest, and a chunk without
+// "Level" gets one holding that chest.
+std::optional<ByteBuffer> withBook(const uint8_t* data, size_t size, Tree& tree, bool anywhere) {
+  Tag root = tree.root();
+  if (!root || root.type() != kTagCompound) return std::nullopt;
+  Tag level = getCompound(root, "Level");
+  Tag tiles = getList(level, "TileEntities");
+  for (Tag tile = tiles && tiles.elementType() == kTagCompound ? tiles.firstChild() : Tag(); tile;
+       tile = tile.nextSibling()) {
+    Tag items = getList(tile, "Items");
+    if (items && (items.elementType() == kTagCompound || items.count() == 0)) {
+      return appendToList(data, size, items, kTagCompound, plainBook());
     }
   }
-  if (!orChest) return false;
-  auto chest = std::make_unique<TAG_Compound>();
-  chest->children.put("id", std::make_unique<TAG_String>("minecraft:chest"));
-  auto items = std::make_unique<TAG_List>();
-  items->elementType = kTagCompound;
-  items->elements.push_back(plainBook());
-  chest->children.put("Items", std::move(items));
-  tiles->elementType = kTagCompound;
-  tiles->elements.push_back(std::move(chest));
-  return true;
+  if (!anywhere) return std::nullopt;
+  if (tiles && (tiles.elementType() == kTagCompound || tiles.count() == 0)) {
+    return appendToList(data, size, tiles, kTagCompound, chestWithBook());
+  }
+  if (level) return std::nullopt;
+  // A "Level" at the front of the root, holding the chest.
+  ByteBuffer out(data, data + 3);
+  Builder b(out);
+  b.beginCompound("Level").beginList("TileEntities", kTagCompound).end().end();
+  out.pop_back();   // reopen Level: its list gets the chest
+  out.resize(out.size() - 4);
+  out.insert(out.end(), {0, 0, 0, 1});
+  const ByteBuffer chest = chestWithBook();
+  out.insert(out.end(), chest.begin(), chest.end());
+  out.push_back(kTagEnd);
+  out.insert(out.end(), data + 3, data + size);
+  return out;
+}
+
+struct Silent : books::Report {
+  void add(books::Finding, const std::string&) override {}
+};
+
+int addBook(const char* in, const char* out) {
+  region::RegionFile file;
+  if (!file.open(in)) return 1;
+  region::ChunkLoader loader;
+  region::MadeRecords made;
+  Silent silent;
+  for (bool anywhere : {false, true}) {
+    for (int n = 0; n < region::kSlotCount; ++n) {
+      if (file.slots[n].offset == 0 || !loader.load(file, n, silent, false).hasTree) continue;
+      // The loader's tree reads its inflated bytes; find them through the root.
+      Tag root = loader.tree().root();
+      const uint8_t* data = root.payload() - 3;
+      const size_t size = 3 + root.payloadSize();
+      if (std::optional<ByteBuffer> chunk = withBook(data, size, loader.tree(), anywhere)) {
+        region::makeRecord(chunk->data(), chunk->size(), made.records[n]);
+        file.slots[n].rewritten = true;
+        return region::writeRegion(out, file.slots, file.fd(), made);
+      }
+    }
+  }
+  std::fprintf(stderr, "no chunk of %s can take a book\n", in);
+  return 1;
 }
 
 int generate(const char* out, int chunks) {
-  auto tables = std::make_unique<region::RegionTables>();
+  region::MadeRecords made;
+  std::array<region::Slot, region::kSlotCount> slots{};
   bench_support::ChunkShape shape;
   // Like real 1.16 regions: sections' block states and light dominate, and
   // only a few block entities per chunk hold items.
   shape.sections = 6;
   shape.containers = 3;
   for (int n = 0; n < chunks && n < region::kSlotCount; ++n) {
-    int x = n % region::kRegionSide, z = n / region::kRegionSide;
-    tables->rootTypes[x][z] = kTagCompound;
-    tables->roots[x][z] = bench_support::buildChunk(x, z, shape);
-    tables->timestamps[x][z] = 1600000000u + static_cast<uint32_t>(n);
+    const ByteBuffer chunk = bench_support::buildChunk(region::slotX(n), region::slotZ(n), shape);
+    region::makeRecord(chunk.data(), chunk.size(), made.records[n]);
+    slots[n].rewritten = true;
+    slots[n].timestamp = 1600000000u + static_cast<uint32_t>(n);
   }
-  return region::writeRegion(out, *tables, nullptr);
+  return region::writeRegion(out, slots, -1, made);
 }
 
-int addBookTo(const char* in, const char* out) {
-  std::FILE* input = std::fopen(in, "rb");
-  if (!input) return 1;
-  std::fseek(input, 0, SEEK_END);
-  long size = std::ftell(input);
-  auto tables = std::make_unique<region::RegionTables>();
-  region::loadRegion(input, size, *tables);
-  bool added = false;
-  for (bool orChest : {false, true}) {
-    for (int n = 0; n < region::kSlotCount && !added; ++n) {
-      added = addBook(tables->roots[n % region::kRegionSide][n / region::kRegionSide].get(), orChest);
-    }
+// Chunks far larger than the game writes, to show that a run's memory
+// follows the largest chunk and not the region: each holds a chest and a
+// 64 MiB array (of a pattern, so that the file stays small).
+int generateLarge(const char* out) {
+  constexpr int kChunks = 16;
+  std::vector<int8_t> padding(size_t{64} << 20);
+  for (size_t i = 0; i < padding.size(); ++i) padding[i] = static_cast<int8_t>((i * 7) % 61);
+  region::MadeRecords made;
+  std::array<region::Slot, region::kSlotCount> slots{};
+  for (int n = 0; n < kChunks; ++n) {
+    ByteBuffer chunk;
+    Builder b(chunk);
+    b.beginCompound("").intTag("DataVersion", 2586).beginCompound("Level");
+    b.intTag("xPos", region::slotX(n)).intTag("zPos", region::slotZ(n)).byteArray("Padding", padding);
+    b.beginList("TileEntities", kTagCompound).beginCompound().stringTag("id", "minecraft:chest");
+    b.beginList("Items", kTagCompound).end().end().end().end().end();
+    region::makeRecord(chunk.data(), chunk.size(), made.records[n]);
+    slots[n].rewritten = true;
   }
-  if (!added) {
-    std::fprintf(stderr, "no container in %s\n", in);
-    return 1;
-  }
-  int code = region::writeRegion(out, *tables, input);
-  std::fclose(input);
-  return code;
-}
-
-// Assumes a sound region (the benchmark's inputs): records are only checked
-// enough not to read out of bounds.
-int readAndDrop(const char* in) {
-  std::FILE* input = std::fopen(in, "rb");
-  unsigned char header[region::kHeaderSize];
-  if (!input || std::fread(header, 1, sizeof header, input) != sizeof header) return 1;
-  ByteBuffer compressed, inflated;
-  size_t trees = 0;
-  for (int n = 0; n < region::kSlotCount; ++n) {
-    long sector = static_cast<long>(ByteCursor::loadU32(header + 4 * n) >> 8);
-    unsigned char record[region::kRecordHeaderSize];
-    if (sector == 0 || std::fseek(input, sector * region::kSectorSize, SEEK_SET) != 0 ||
-        std::fread(record, 1, sizeof record, input) != sizeof record) {
-      continue;
-    }
-    uint32_t length = ByteCursor::loadU32(record);
-    if (length < 1 || length > (1u << 30)) continue;
-    compressed.resize(length - 1);
-    if (std::fread(compressed.data(), 1, compressed.size(), input) != compressed.size()) continue;
-    if (region::inflateChunk(compressed, inflated) != region::Inflated::ok) continue;
-    ByteCursor cursor(inflated.data(), inflated.size());
-    uint8_t type;
-    std::string name;
-    if (!cursor.readU8(type) || !readString(cursor, name)) continue;
-    if (readTag(type, cursor)) ++trees;
-  }
-  std::fclose(input);
-  std::printf("%zu trees read and dropped\n", trees);
-  return 0;
+  return region::writeRegion(out, slots, -1, made);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 3 && !std::strcmp(argv[1], "generate")) return generate(argv[2], argc > 3 ? std::atoi(argv[3]) : 1024);
-  if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBookTo(argv[2], argv[3]);
-  if (argc >= 3 && !std::strcmp(argv[1], "read-and-drop")) return readAndDrop(argv[2]);
-  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | add-book IN OUT | read-and-drop REGION\n", argv[0]);
+  if (argc >= 3 && !std::strcmp(argv[1], "generate-large")) return generateLarge(argv[2]);
+  if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBook(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT\n", argv[0]);
   return 2;
 }

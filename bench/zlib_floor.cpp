@@ -4,13 +4,18 @@
 //   zlib_floor rewrite REGION OUT    ... then deflate each at the default level and
 //                                    write the records, laid out in sectors, to OUT
 //
-// Prints the total decompressed size in bytes.
+// Prints the total decompressed size in bytes, and the largest chunk's.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "region/layout.h"
+
+using namespace region;
 
 namespace {
 
@@ -60,48 +65,49 @@ int main(int argc, char** argv) {
   }
   std::FILE* f = std::fopen(argv[2], "rb");
   if (!f) return 1;
-  unsigned char header[8192];
+  unsigned char header[kHeaderSize];
   if (std::fread(header, 1, sizeof header, f) != sizeof header) return 1;
   std::FILE* out = rewrite ? std::fopen(argv[3], "wb") : nullptr;
-  unsigned char newHeader[8192] = {};
-  std::memcpy(newHeader + 4096, header + 4096, 4096);
+  unsigned char newHeader[kHeaderSize] = {};
+  std::memcpy(newHeader + kSectorSize, header + kSectorSize, kSectorSize);
   if (out) std::fwrite(newHeader, 1, sizeof newHeader, out);
-  long position = 8192;
+  long position = kHeaderSize;
   std::vector<unsigned char> compressed, inflated, recompressed;
-  uint64_t total = 0;
-  for (int n = 0; n < 1024; ++n) {
-    long sector = (long{header[4 * n]} << 16) | (long{header[4 * n + 1]} << 8) | header[4 * n + 2];
+  uint64_t total = 0, largest = 0;
+  for (int n = 0; n < kSlotCount; ++n) {
+    const long sector = loadLocation(header, n).sector;
     if (sector == 0) continue;
-    unsigned char rec[5];
-    if (fseek(f, sector * 4096, SEEK_SET) != 0 || std::fread(rec, 1, 5, f) != 5 || rec[4] != 2) continue;
-    uint32_t length = (uint32_t{rec[0]} << 24) | (uint32_t{rec[1]} << 16) | (uint32_t{rec[2]} << 8) | rec[3];
+    unsigned char rec[kRecordHeaderSize];
+    if (fseek(f, sector * kSectorSize, SEEK_SET) != 0 || std::fread(rec, 1, sizeof rec, f) != sizeof rec ||
+        rec[4] != kZlibCompression) {
+      continue;
+    }
+    const uint32_t length = nbt::loadU32(rec);
     if (length < 1 || length > (1u << 30)) continue;
     compressed.resize(length - 1);
     if (std::fread(compressed.data(), 1, compressed.size(), f) != compressed.size()) continue;
     if (!inflateAll(compressed, inflated)) continue;
     total += inflated.size();
+    largest = std::max<uint64_t>(largest, inflated.size());
     if (!out) continue;
     deflateAll(inflated, recompressed);
-    uint32_t m = static_cast<uint32_t>(recompressed.size());
-    unsigned char head[5] = {static_cast<unsigned char>((m + 1) >> 24), static_cast<unsigned char>((m + 1) >> 16),
-                             static_cast<unsigned char>((m + 1) >> 8), static_cast<unsigned char>(m + 1), 2};
-    std::fwrite(head, 1, 5, out);
+    const uint32_t m = static_cast<uint32_t>(recompressed.size());
+    unsigned char head[kRecordHeaderSize];
+    storeRecordHeader(head, m + 1, kZlibCompression);
+    std::fwrite(head, 1, sizeof head, out);
     std::fwrite(recompressed.data(), 1, m, out);
-    long sectors = (m + 5 + 4095) / 4096;
-    static const unsigned char zeros[4096] = {};
-    std::fwrite(zeros, 1, static_cast<size_t>(sectors * 4096 - (m + 5)), out);
-    newHeader[4 * n] = static_cast<unsigned char>(position / 4096 >> 16);
-    newHeader[4 * n + 1] = static_cast<unsigned char>(position / 4096 >> 8);
-    newHeader[4 * n + 2] = static_cast<unsigned char>(position / 4096);
-    newHeader[4 * n + 3] = static_cast<unsigned char>(sectors);
-    position += sectors * 4096;
+    const long sectors = sectorsFor(m + kRecordHeaderSize);
+    static const unsigned char zeros[kSectorSize] = {};
+    std::fwrite(zeros, 1, static_cast<size_t>(sectors * kSectorSize - (m + kRecordHeaderSize)), out);
+    storeLocation(newHeader, n, {static_cast<uint32_t>(position / kSectorSize), static_cast<uint8_t>(sectors)});
+    position += sectors * kSectorSize;
   }
   std::fclose(f);
   if (out) {
     std::fseek(out, 0, SEEK_SET);
-    std::fwrite(newHeader, 1, 4096, out);
+    std::fwrite(newHeader, 1, kSectorSize, out);
     std::fclose(out);
   }
-  std::printf("%llu\n", static_cast<unsigned long long>(total));
+  std::printf("%llu %llu\n", static_cast<unsigned long long>(total), static_cast<unsigned long long>(largest));
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,10 +11,11 @@
 #include <vector>
 
 #include "books/book_repair.h"
-#include "nbt/reader.h"
+#include "nbt/builder.h"
+#include "nbt/printer.h"
 #include "nbt/writer.h"
+#include "region/chunk_loader.h"
 #include "region/driver.h"
-#include "support/trees.h"
 
 namespace fuzz_checks {
 
@@ -40,22 +42,61 @@ void writeBytes(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::unique_ptr<region::RegionTables> load(const std::string& path, const Bytes& bytes) {
-  auto tables = std::make_unique<region::RegionTables>();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  require(f != nullptr, "cannot open the scratch region");
-  region::loadRegion(f, static_cast<int64_t>(bytes.size()), *tables);
-  std::fclose(f);
-  return tables;
+struct Silent : books::Report {
+  void add(books::Finding, const std::string&) override {}
+};
+
+std::string printed(nbt::Tag tag) {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  nbt::printTag(tag, 0, true, out);
+  std::fclose(out);
+  std::string result(text, size);
+  std::free(text);
+  return result;
 }
 
-// Lenient JSON string decoding (raw control bytes allowed, as the game's reader allows).
+// What a region holds, slot by slot, read and repaired the way a run does.
+struct Loaded {
+  struct Chunk {
+    Bytes stored;    // the bytes a rewrite carries for the slot
+    bool repaired = false;
+    Bytes repairedTree;  // the repaired chunk as the tag writer writes it
+  };
+  std::vector<Chunk> chunks = std::vector<Chunk>(region::kSlotCount);
+  bool anyRepaired = false;
+};
+
+Loaded load(const std::string& path, const Bytes& bytes) {
+  Loaded loaded;
+  region::RegionFile file;
+  require(file.open(path.c_str()), "cannot open the scratch region");
+  region::ChunkLoader loader;
+  Silent silent;
+  for (int n = 0; n < region::kSlotCount; ++n) {
+    if (file.slots[n].offset == 0) continue;
+    Loaded::Chunk& chunk = loaded.chunks[n];
+    chunk.repaired = loader.load(file, n, silent, /*walk=*/true).repaired;
+    const region::Slot& slot = file.slots[n];
+    if (slot.extent > 0) {
+      chunk.stored.assign(bytes.begin() + slot.offset, bytes.begin() + slot.offset + slot.extent);
+    }
+    if (chunk.repaired) nbt::writeNamedTag("", loader.tree().root(), chunk.repairedTree);
+    loaded.anyRepaired |= chunk.repaired;
+  }
+  return loaded;
+}
+
+// The strict reading of a JSON string literal, but for control bytes other
+// than the line feed, which the game's reader takes as they are. A line feed
+// must come escaped: that is what the repair promises.
 bool decodeJsonString(const std::string& literal, std::string& out) {
   if (literal.size() < 2 || literal.front() != '"' || literal.back() != '"') return false;
   out.clear();
   for (size_t i = 1; i + 1 < literal.size(); ++i) {
     char c = literal[i];
-    if (c == '"') return false;
+    if (c == '"' || c == '\n') return false;
     if (c != '\\') {
       out += c;
       continue;
@@ -80,18 +121,19 @@ bool decodeJsonString(const std::string& literal, std::string& out) {
 
 void tagReaderRoundTrip(const uint8_t* data, size_t size) {
   if (size == 0) return;
+  nbt::Tree first;
   nbt::ByteCursor cursor(data + 1, size - 1);
-  nbt::TagPtr first = nbt::readTag(data[0], cursor);
-  if (!first) return;
+  if (first.read(data[0], cursor) != nbt::Tree::Read::ok) return;
   Bytes written;
-  require(first->write(written), "a tree the reader returned does not encode");
+  nbt::writeTag(first.root(), written);
+  nbt::Tree second;
   nbt::ByteCursor again(written.data(), written.size());
-  nbt::TagPtr second = nbt::readTag(data[0], again);
-  require(second != nullptr, "written bytes do not read back");
+  require(second.read(data[0], again) == nbt::Tree::Read::ok, "written bytes do not read back");
   require(again.remaining() == 0, "written bytes read back shorter");
-  require(testing_support::treesEqual(first.get(), second.get()), "read, write, read gives another tree");
   Bytes rewritten;
-  require(second->write(rewritten) && rewritten == written, "writing the same tree twice differs");
+  nbt::writeTag(second.root(), rewritten);
+  require(rewritten == written, "read, write, read, write gives other bytes");
+  require(printed(first.root()) == printed(second.root()), "a tree and its written form print differently");
 }
 
 void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
@@ -99,69 +141,81 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
   if (input.size() < static_cast<size_t>(region::kHeaderSize)) input.resize(region::kHeaderSize, 0);
   const std::string path = scratchDir + "/r.0.0.mca";
   writeBytes(path, input);
-  // What the input holds, read the same way the run reads it (and repaired in memory the same way).
-  std::unique_ptr<region::RegionTables> before = load(path, input);
+  const Loaded before = load(path, input);
 
   std::fflush(stdout);
   std::string binary = "pagemend";
   char* argv[] = {binary.data(), const_cast<char*>(path.c_str()), nullptr};
-  int code = region::runPagemend(2, argv, region::TreeRelease::atEnd);
+  const int code = region::runPagemend(2, argv);
   std::fflush(stdout);
-  Bytes output = readBytes(path);
+  const Bytes output = readBytes(path);
   require(code == 0 || code == 1, "exit code other than 0 or 1");
-  if (code != 0 || !before->repaired) {
+  if (code != 0 || !before.anyRepaired) {
     require(output == input, "the file changed although nothing was written");
     return;
   }
-  std::unique_ptr<region::RegionTables> after = load(path, output);
-  require(!after->repaired, "a rewritten region still has something to repair");
-  for (int z = 0; z < region::kRegionSide; ++z) {
-    for (int x = 0; x < region::kRegionSide; ++x) {
-      const region::RawRecord& raw = before->raw[x][z];
-      if (raw.length <= 0) {
-        require(after->offsets[x][z] == 0, "a slot that held nothing holds something");
-        continue;
-      }
-      require(after->offsets[x][z] != 0, "a stored chunk was lost");
-      if (before->roots[x][z]) {
-        require(testing_support::treesEqual(before->roots[x][z].get(), after->roots[x][z].get()),
-                "a rewritten chunk does not read back as its repaired tree");
-        continue;
-      }
-      // Not loaded: copied as stored, unless it held a tree that did not encode.
-      const int64_t at = after->offsets[x][z];
-      require(at + raw.length <= static_cast<int64_t>(output.size()), "a copied record is cut short");
-      require(std::equal(output.begin() + at, output.begin() + at + raw.length, input.begin() + raw.offset),
-              "a chunk that did not load was not copied as it was");
+  const Loaded after = load(path, output);
+  require(!after.anyRepaired, "a rewritten region still has something to repair");
+  region::RegionFile file;
+  require(file.open(path.c_str()), "cannot open the rewritten region");
+  region::ChunkLoader loader;
+  Silent silent;
+  for (int n = 0; n < region::kSlotCount; ++n) {
+    const Loaded::Chunk& was = before.chunks[n];
+    if (was.stored.empty()) {
+      require(file.slots[n].offset == 0, "a slot that held nothing holds something");
+      continue;
     }
+    require(file.slots[n].offset != 0, "a stored chunk was lost");
+    if (was.repaired) {
+      require(loader.load(file, n, silent, false).hasTree, "a repaired chunk does not load");
+      Bytes now;
+      nbt::writeNamedTag("", loader.tree().root(), now);
+      require(now == was.repairedTree, "a rewritten chunk does not read back as its repaired tree");
+      continue;
+    }
+    const int64_t at = file.slots[n].offset;
+    require(at + static_cast<int64_t>(was.stored.size()) <= static_cast<int64_t>(output.size()) &&
+                std::equal(was.stored.begin(), was.stored.end(), output.begin() + at),
+            "a chunk that was not repaired was not carried as it was");
   }
 }
 
 void pageRepair(const uint8_t* data, size_t size) {
   const std::string page(reinterpret_cast<const char*>(data), size);
-  nbt::TAG_Compound item;
-  auto tag = std::make_unique<nbt::TAG_Compound>();
-  tag->children.put("title", std::make_unique<nbt::TAG_String>("T"));
-  auto pages = std::make_unique<nbt::TAG_List>();
-  pages->elementType = nbt::kTagString;
-  pages->elements.push_back(std::make_unique<nbt::TAG_String>(page));
-  nbt::TAG_String* stored = static_cast<nbt::TAG_String*>(pages->elements[0].get());
-  tag->children.put("pages", std::move(pages));
-  item.children.put("tag", std::move(tag));
-
-  const bool changed = books::checkWrittenBook(&item, " in a test");
+  if (page.size() > nbt::kMaxStringBytes) return;  // no chunk can hold it
+  Bytes bytes;
+  nbt::Builder b(bytes);
+  b.beginCompound("").beginCompound("tag").stringTag("title", "T");
+  b.beginList("pages", nbt::kTagString).stringTag("", page).end().end().end();
+  nbt::Tree tree;
+  nbt::ByteCursor cursor(bytes.data() + 3, bytes.size() - 3);
+  require(tree.read(nbt::kTagCompound, cursor) == nbt::Tree::Read::ok, "the book does not read");
+  Silent silent;
+  const bool changed = books::checkWrittenBook(tree.root(), " in a test", silent);
+  const std::string stored(nbt::getList(nbt::getCompound(tree.root(), "tag"), "pages").firstChild().stringValue());
   const bool looksLikeJson = !page.empty() && (page[0] == '{' || page[0] == '"');
   if (looksLikeJson || !changed) {
-    require(stored->value == page, "a page that was not repaired changed");
+    require(stored == page, "a page that was not repaired changed");
     size_t escapes = 0;
     for (char c : page) escapes += c == '\\' || c == '"' || c == '\n';
     require(looksLikeJson || page.size() + escapes + 2 > nbt::kMaxStringBytes, "a plain page was not repaired");
     return;
   }
-  require(stored->value.size() <= nbt::kMaxStringBytes, "a repaired page is too long to store");
+  require(stored.size() <= nbt::kMaxStringBytes, "a repaired page is too long to store");
   std::string decoded;
-  require(decodeJsonString(stored->value, decoded), "a repaired page is not a JSON string literal");
+  require(decodeJsonString(stored, decoded), "a repaired page is not a JSON string literal");
   require(decoded == page, "a repaired page does not decode to the original text");
+}
+
+void inflatersAgree(const uint8_t* data, size_t size) {
+  region::Inflater fast, zlib(/*zlibOnly=*/true);
+  const region::CodecStatus a = fast.inflate(data, size), b = zlib.inflate(data, size);
+  require(a.outcome == b.outcome && a.code == b.code && std::string(a.call) == b.call,
+          "the inflaters come to different verdicts");
+  require(a.outcome != region::CodecStatus::ok ||
+              (fast.size() == zlib.size() && std::equal(fast.data(), fast.data() + fast.size(), zlib.data())),
+          "the inflaters give different bytes");
 }
 
 }  // namespace fuzz_checks

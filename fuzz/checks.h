@@ -26,4 +26,8 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir);
 // that literal would be too long); a JSON-looking page is never changed.
 void pageRepair(const uint8_t* data, size_t size);
 
+// `data` as a record's zlib stream: the faster inflater and zlib alone come to
+// the same verdict, the same codes and, on success, the same bytes.
+void inflatersAgree(const uint8_t* data, size_t size);
+
 }  // namespace fuzz_checks

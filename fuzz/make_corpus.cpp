@@ -19,7 +19,9 @@ ByteVec withType(uint8_t type, const ByteVec& payload) { return Bytes().u8(type)
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string out = argv[1];
-  for (const char* dir : {"tag_reader", "region_run", "page_repair"}) std::filesystem::create_directories(out + "/" + dir);
+  for (const char* dir : {"tag_reader", "region_run", "page_repair", "inflate_agreement"}) {
+    std::filesystem::create_directories(out + "/" + dir);
+  }
   auto save = [&](const std::string& target, const std::string& name, const ByteVec& bytes) {
     writeFile(out + "/" + target + "/" + name, bytes);
   };
@@ -48,6 +50,12 @@ int main(int argc, char** argv) {
   save("tag_reader", "arrays", withType(10, Bytes().named(7, "b").u32(2).u8(1).u8(2).named(11, "i").u32(1).u32(5)
                                              .named(12, "l").u32(1).u64(9).named(5, "f").u32(0x7F800001).end().data()));
   save("tag_reader", "string", withType(8, Bytes().str("hello").data()));
+
+  // Streams of every kind of block: stored, fixed and dynamic Huffman codes.
+  save("inflate_agreement", "chunk-default", zlibCompress(everywhere));
+  save("inflate_agreement", "chunk-stored", zlibCompress(everywhere, 0));
+  save("inflate_agreement", "chunk-fastest", zlibCompress(quiet, 1));
+  save("inflate_agreement", "chunk-best", zlibCompress(ByteVec(70000, 7), 9));
 
   int n = 0;
   for (const char* page : {"plain text", "", "{\"text\":\"x\"}", "\"quoted\"", "a\\\"b", "one\ntwo", "[list]",

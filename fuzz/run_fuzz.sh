@@ -41,9 +41,10 @@ status=0
 run tag_reader 65536 & a=$!
 run page_repair 140000 & b=$!
 run region_run 65536 "${extra[@]}" & c=$!
-for pid in $a $b $c; do wait "$pid" || status=1; done
+run inflate_agreement 65536 & d=$!
+for pid in $a $b $c $d; do wait "$pid" || status=1; done
 
-for target in tag_reader page_repair region_run; do
+for target in tag_reader page_repair region_run inflate_agreement; do
   execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/$target.log" | grep -o '[0-9]*$' || echo "?")
   echo "$target: $execs executions in ${seconds} s"
   if grep -qE 'ERROR: |SUMMARY: |fuzz check failed' "$work/$target.log"; then

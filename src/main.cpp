@@ -1,3 +1,13 @@
+#include <cstdlib>
+#include <cstring>
+
 #include "region/driver.h"
 
-int main(int argc, char** argv) { return region::runPagemend(argc, argv, region::TreeRelease::withProcess); }
+int main(int argc, char** argv) {
+  region::RunOptions options;
+  // For tests that compare how a run is carried out; users have no reason to set them.
+  const char* inflater = std::getenv("PAGEMEND_INFLATER");
+  options.zlibOnly = inflater && !std::strcmp(inflater, "zlib");
+  if (const char* threads = std::getenv("PAGEMEND_THREADS")) options.threads = std::atoi(threads);
+  return region::runPagemend(argc, argv, options);
+}

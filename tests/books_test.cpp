@@ -3,12 +3,16 @@
 
 #include "books/book_repair.h"
 #include "support/region_builder.h"
-#include "support/trees.h"
 
 using namespace nbt;
 using namespace testing_support;
 
 namespace {
+
+struct Lines : books::Report {
+  std::string text;
+  void add(books::Finding, const std::string& line) override { text += line; }
+};
 
 struct Repaired {
   bool changed;
@@ -16,13 +20,14 @@ struct Repaired {
 };
 
 Repaired repair(const std::vector<std::string>& pages) {
-  TagPtr item = readAll(kTagCompound, writtenBook("T", pages));
-  auto* compound = static_cast<TAG_Compound*>(item.get());
-  testing::internal::CaptureStdout();
-  Repaired result{books::checkWrittenBook(compound, ""), {}};
-  testing::internal::GetCapturedStdout();
-  for (auto& page : getList(getCompound(compound, "tag"), "pages")->elements) {
-    result.pages.push_back(static_cast<TAG_String*>(page.get())->value);
+  const Bytes book = writtenBook("T", pages);
+  Tree tree;
+  ByteCursor cursor(book.data().data(), book.size());
+  EXPECT_EQ(tree.read(kTagCompound, cursor), Tree::Read::ok);
+  Lines lines;
+  Repaired result{books::checkWrittenBook(tree.root(), "", lines), {}};
+  for (Tag page = getList(getCompound(tree.root(), "tag"), "pages").firstChild(); page; page = page.nextSibling()) {
+    result.pages.emplace_back(page.stringValue());
   }
   return result;
 }

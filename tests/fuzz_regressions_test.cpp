@@ -19,7 +19,7 @@ struct Regression {
 std::vector<Regression> allRegressions() {
   std::vector<Regression> found;
   std::filesystem::path root = std::filesystem::path(PAGEMEND_SOURCE_DIR) / "fuzz" / "regressions";
-  for (const char* target : {"tag_reader", "region_run", "page_repair"}) {
+  for (const char* target : {"tag_reader", "region_run", "page_repair", "inflate_agreement"}) {
     std::error_code ec;
     for (auto& entry : std::filesystem::directory_iterator(root / target, ec)) {
       if (entry.is_regular_file()) found.push_back({target, entry.path().string()});
@@ -41,6 +41,7 @@ TEST_P(FuzzRegression, StillHolds) {
   dup2(devnull, 1);
   if (r.target == "tag_reader") fuzz_checks::tagReaderRoundTrip(bytes.data(), bytes.size());
   if (r.target == "page_repair") fuzz_checks::pageRepair(bytes.data(), bytes.size());
+  if (r.target == "inflate_agreement") fuzz_checks::inflatersAgree(bytes.data(), bytes.size());
   if (r.target == "region_run") {
     testing_support::ScratchDir dir;
     fuzz_checks::wholeRun(bytes.data(), bytes.size(), dir.path());

@@ -3,17 +3,14 @@
 // sees it (before any repair), so a user can look at what a report is about.
 // Chunks that do not load are reported with pagemend's own lines, on
 // standard error, so that standard output holds only trees.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "console/console.h"
-#include "region/driver.h"
+#include "nbt/printer.h"
+#include "region/chunk_loader.h"
 
 namespace {
 
@@ -30,6 +27,10 @@ bool parseCoordinate(const std::string& text, int& out) {
   out = static_cast<int>(v);
   return true;
 }
+
+struct ToStandardError : books::Report {
+  void add(books::Finding, const std::string& line) override { std::fputs(line.c_str(), stderr); }
+};
 
 }  // namespace
 
@@ -48,38 +49,24 @@ int main(int argc, char** argv) {
   if (args.size() == 3 && (!parseCoordinate(args[1], onlyX) || !parseCoordinate(args[2], onlyZ))) {
     return usage(argv[0]);
   }
-  const char* path = args[0].c_str();
-  std::FILE* file = std::fopen(path, "rb");
-  struct stat info {};
-  if (!file || fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-    printMessage("Error: unable to open file '%s'!\n", path);
-    return 1;
-  }
-  if (info.st_size > 0 && info.st_size < region::kHeaderSize) {
-    printMessage("Error: file '%s' is too short to be a region file (%lld bytes; its tables alone take %lld)!\n",
-                 path, static_cast<long long>(info.st_size), static_cast<long long>(region::kHeaderSize));
-    return 1;
-  }
-  auto tables = std::make_unique<region::RegionTables>();
-  setMessageOutput(stderr);
-  region::loadRegion(file, info.st_size, *tables, /*walk=*/false);
-  setMessageOutput(nullptr);
-  std::fclose(file);
+  region::RegionFile file;
+  if (!file.open(args[0].c_str())) return 1;
 
+  region::ChunkLoader loader;
+  ToStandardError errors;
   int shown = 0;
-  for (int z = 0; z < region::kRegionSide; ++z) {
-    for (int x = 0; x < region::kRegionSide; ++x) {
-      if (onlyX >= 0 && (x != onlyX || z != onlyZ)) continue;
-      const nbt::TAG* root = tables->roots[x][z].get();
-      if (!root) continue;
-      printMessage("Chunk %i,%i:\n", x, z);
-      root->print(0, showTypes);
-      printMessage("\n");
-      ++shown;
-    }
+  for (int n = 0; n < region::kSlotCount; ++n) {
+    const int x = region::slotX(n), z = region::slotZ(n);
+    if (file.slots[n].offset == 0) continue;
+    if (onlyX >= 0 && (x != onlyX || z != onlyZ)) continue;
+    if (!loader.load(file, n, errors, /*walk=*/false).hasTree) continue;
+    std::printf("Chunk %i,%i:\n", x, z);
+    nbt::printTag(loader.tree().root(), 0, showTypes, stdout);
+    std::printf("\n");
+    ++shown;
   }
   if (onlyX >= 0 && shown == 0) {
-    printMessage("Chunk %i,%i holds no readable tree\n", onlyX, onlyZ);
+    std::printf("Chunk %i,%i holds no readable tree\n", onlyX, onlyZ);
     return 1;
   }
   return 0;

@@ -1,8 +1,5 @@
 #include "books/book_repair.h"
 
-#include "console/console.h"
-#include "nbt/writer.h"
-
 namespace books {
 
 using namespace nbt;
@@ -25,73 +22,72 @@ void replaceAll(std::string& text, std::string_view search, std::string_view rep
 
 namespace {
 
-TAG_String* pageAt(TAG_List& pages, size_t i) {
-  TAG* page = pages.elements[i].get();
-  return page && page->getType() == kTagString ? static_cast<TAG_String*>(page) : nullptr;
-}
-
-bool startsLikeJson(const std::string& text) { return !text.empty() && (text[0] == '{' || text[0] == '"'); }
+bool startsLikeJson(std::string_view text) { return !text.empty() && (text[0] == '{' || text[0] == '"'); }
 
 }  // namespace
 
-bool checkWrittenBook(TAG_Compound* item, const std::string& location) {
-  TAG_Compound* tag = getCompound(item, "tag");
+bool checkWrittenBook(Tag item, const std::string& location, Report& report) {
+  Tag tag = getCompound(item, "tag");
   if (!tag) {
-    printMessage("Warning: written book%s tag missing or malformed!\n", location.c_str());
+    report.addf(Finding::warning, "Warning: written book%s tag missing or malformed!\n", location.c_str());
     return false;
   }
-  TAG_String* titleTag = getString(tag, "title");
+  Tag titleTag = getString(tag, "title");
   if (!titleTag) {
-    printMessage("Warning: written book%s title missing or malformed!\n", location.c_str());
+    report.addf(Finding::warning, "Warning: written book%s title missing or malformed!\n", location.c_str());
     return false;
   }
-  const std::string title = titleTag->value;
-  TAG_List* pages = getList(tag, "pages");
+  const std::string title(titleTag.stringValue());
+  Tag pages = getList(tag, "pages");
   if (!pages) {
-    printMessage("Warning: written book%s '%s' pages missing or malformed!\n", location.c_str(), title.c_str());
+    report.addf(Finding::warning, "Warning: written book%s '%s' pages missing or malformed!\n", location.c_str(),
+                title.c_str());
+    return false;
+  }
+  if (pages.elementType() != kTagString) {
+    // No element of this list is a page.
+    for (uint32_t i = 0; i < pages.count(); ++i) {
+      report.addf(Finding::warning, "Warning: written book '%s'%s page %i missing or malformed!\n", title.c_str(),
+                  location.c_str(), static_cast<int>(i));
+    }
     return false;
   }
 
   // Decided once, before any page changes: a book with no space anywhere is
   // one whose JSON-looking pages may be damaged text rather than real JSON.
   bool anySpace = false;
-  for (size_t i = 0; i < pages->elements.size() && !anySpace; ++i) {
-    const TAG_String* page = pageAt(*pages, i);
-    anySpace = page && page->value.find(' ') != std::string::npos;
+  for (Tag page = pages.firstChild(); page && !anySpace; page = page.nextSibling()) {
+    anySpace = page.stringValue().find(' ') != std::string_view::npos;
   }
 
   bool repaired = false;
-  for (size_t i = 0; i < pages->elements.size(); ++i) {
-    const int index = static_cast<int>(i);
-    TAG_String* page = pageAt(*pages, i);
-    if (!page) {
-      printMessage("Warning: written book '%s'%s page %i missing or malformed!\n", title.c_str(), location.c_str(),
-                   index);
-      continue;
-    }
-    if (startsLikeJson(page->value)) {
+  int index = 0;
+  for (Tag page = pages.firstChild(); page; page = page.nextSibling(), ++index) {
+    const std::string_view stored = page.stringValue();
+    if (startsLikeJson(stored)) {
       if (!anySpace) {
-        printMessage("Book '%s' page %i%s may have been corrupted: '%s'\n", title.c_str(), index, location.c_str(),
-                     page->value.c_str());
+        report.addf(Finding::mayBeCorrupted, "Book '%s' page %i%s may have been corrupted: '%s'\n", title.c_str(),
+                    index, location.c_str(), std::string(stored).c_str());
       }
       continue;
     }
     // Backslashes first, so the ones inserted for quotes and line feeds stay single.
-    std::string text = page->value;
+    std::string text(stored);
     replaceAll(text, "\\", "\\\\");
     replaceAll(text, "\"", "\\\"");
     replaceAll(text, "\n", "\\n");
     text.insert(text.begin(), '"');
     text.push_back('"');
-    if (text.size() > kMaxStringBytes) {
+    const size_t size = text.size();
+    if (!page.tree()->replaceString(page, std::move(text))) {
       // Storing it would make a string the chunk cannot encode; the page stays as it was.
-      printMessage("Warning: written book '%s'%s page %i not repaired: the repaired text would be %zu bytes, more "
-                   "than the %zu a page can hold!\n",
-                   title.c_str(), location.c_str(), index, text.size(), kMaxStringBytes);
+      report.addf(Finding::warning,
+                  "Warning: written book '%s'%s page %i not repaired: the repaired text would be %zu bytes, more "
+                  "than the %zu a page can hold!\n",
+                  title.c_str(), location.c_str(), index, size, kMaxStringBytes);
       continue;
     }
-    page->value = std::move(text);
-    printMessage("Book '%s'%s page %i repaired\n", title.c_str(), location.c_str(), index);
+    report.addf(Finding::pageRepaired, "Book '%s'%s page %i repaired\n", title.c_str(), location.c_str(), index);
     repaired = true;
   }
   return repaired;

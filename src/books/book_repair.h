@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "nbt/tag.h"
+#include "books/report.h"
+#include "nbt/tree.h"
 
 namespace books {
 
@@ -11,7 +12,7 @@ namespace books {
 // literals in the tree; pages that start like JSON are left alone, and are
 // reported as possibly corrupted when no page of the book holds a space.
 // Returns true if at least one page was rewritten.
-bool checkWrittenBook(nbt::TAG_Compound* item, const std::string& location);
+bool checkWrittenBook(nbt::Tag item, const std::string& location, Report& report);
 
 // Replaces every occurrence of `search` (not empty) left to right, never
 // looking into text it has just inserted.

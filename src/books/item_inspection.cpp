@@ -1,49 +1,49 @@
 #include "books/item_inspection.h"
 
 #include "books/book_repair.h"
-#include "console/console.h"
 
 namespace books {
 
 using namespace nbt;
 
-bool checkContainedItems(TAG_List* items, const std::string& location) {
+bool checkContainedItems(Tag items, const std::string& location, Report& report) {
+  if (items.elementType() != kTagCompound) {
+    // No element of this list is an item compound.
+    for (uint32_t i = 0; i < items.count(); ++i) {
+      report.add(Finding::warning, "Warning: contained item missing or malformed!\n");
+    }
+    return false;
+  }
   bool repaired = false;
-  const int32_t count = static_cast<int32_t>(items->elements.size());
-  for (int32_t i = 0; i < count; ++i) {
-    TAG_Compound* item = getCompoundAt(items, i);
-    if (!item) {
-      printMessage("Warning: contained item missing or malformed!\n");
-      continue;
-    }
-    TAG_String* id = getString(item, "id");
+  for (Tag item = items.firstChild(); item; item = item.nextSibling()) {
+    Tag id = getString(item, "id");
     if (!id) {
-      printMessage("Warning: contained item ID missing or malformed!\n");
+      report.add(Finding::warning, "Warning: contained item ID missing or malformed!\n");
       continue;
     }
-    repaired |= checkContainedItem(item, id->value, location);
+    repaired |= checkContainedItem(item, id.stringValue(), location, report);
   }
   return repaired;
 }
 
-bool checkContainedItem(TAG_Compound* item, const std::string& id, const std::string& location) {
-  if (id == "minecraft:written_book") return checkWrittenBook(item, location);
-  if (id.find("shulker_box") == std::string::npos) return false;
+bool checkContainedItem(Tag item, std::string_view id, const std::string& location, Report& report) {
+  if (id == "minecraft:written_book") return checkWrittenBook(item, location, report);
+  if (id.find("shulker_box") == std::string_view::npos) return false;
 
-  TAG_Compound* tag = getCompound(item, "tag");
+  Tag tag = getCompound(item, "tag");
   if (!tag) {
-    printMessage("Warning: shulker box%s tag missing or malformed!\n", location.c_str());
+    report.addf(Finding::warning, "Warning: shulker box%s tag missing or malformed!\n", location.c_str());
     return false;
   }
-  TAG_Compound* blockEntity = getCompound(tag, "BlockEntityTag");
+  Tag blockEntity = getCompound(tag, "BlockEntityTag");
   if (!blockEntity) {
-    printMessage("Warning: shulker box%s BlockEntityTag missing or malformed!\n", location.c_str());
+    report.addf(Finding::warning, "Warning: shulker box%s BlockEntityTag missing or malformed!\n", location.c_str());
     return false;
   }
-  TAG_List* items = getList(blockEntity, "Items");
+  Tag items = getList(blockEntity, "Items");
   if (!items) return false;
   // Boxes nest no deeper than the reader's nesting limit, which bounds this recursion.
-  return checkContainedItems(items, " inside " + id + location);
+  return checkContainedItems(items, " inside " + std::string(id) + location, report);
 }
 
 }  // namespace books

@@ -2,7 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "nbt/big_endian.h"
 
 namespace nbt {
 
@@ -14,6 +15,7 @@ class ByteCursor {
   ByteCursor(const uint8_t* begin, const uint8_t* end) : pos_(begin), begin_(begin), end_(end) {}
   ByteCursor(const uint8_t* data, size_t size) : ByteCursor(data, data + size) {}
 
+  const uint8_t* begin() const { return begin_; }
   const uint8_t* position() const { return pos_; }
   size_t consumed() const { return static_cast<size_t>(pos_ - begin_); }
   size_t remaining() const { return static_cast<size_t>(end_ - pos_); }
@@ -35,7 +37,7 @@ class ByteCursor {
   bool readU16(uint16_t& out) {
     const uint8_t* p = take(2);
     if (!p) return false;
-    out = static_cast<uint16_t>((p[0] << 8) | p[1]);
+    out = loadU16(p);
     return true;
   }
   bool readU32(uint32_t& out) {
@@ -43,19 +45,6 @@ class ByteCursor {
     if (!p) return false;
     out = loadU32(p);
     return true;
-  }
-  bool readU64(uint64_t& out) {
-    const uint8_t* p = take(8);
-    if (!p) return false;
-    out = loadU64(p);
-    return true;
-  }
-
-  static uint32_t loadU32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-  }
-  static uint64_t loadU64(const uint8_t* p) {
-    return (uint64_t{loadU32(p)} << 32) | loadU32(p + 4);
   }
 
  private:

@@ -1,127 +1,140 @@
 #include "region/codec.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-
-#include "console/console.h"
+#include <new>
 
 namespace region {
 
 namespace {
 
-// zlib writes into a staging buffer and the output takes only what each call
-// produced, so the output never has to be zero-filled ahead of zlib.
-constexpr size_t kStagingSize = 1 << 20;
-unsigned char inflateStaging[kStagingSize];
-unsigned char deflateStaging[kStagingSize];
-
-void (*endCleanup)() = nullptr;
-
-// Room for one more full staging buffer, grown geometrically so that a chunk
-// of many MiB is not copied once per MiB; near `limit` it goes straight to the
-// most that can be needed, so a chunk there is not copied once more for 1 MiB.
-void makeRoom(ByteBuffer& output, size_t limit) {
-  if (output.capacity() - output.size() < kStagingSize) {
-    size_t next = std::max(output.size() + kStagingSize, output.capacity() * 2);
-    if (next > limit - kStagingSize) next = limit + kStagingSize;
-    output.reserve(next);
-  }
-}
-
-void append(ByteBuffer& output, const unsigned char* staging, unsigned avail) {
-  output.insert(output.end(), staging, staging + (kStagingSize - avail));
-}
+// zlib is given this much room per call, as it always was, so its results
+// (and the codes reported) do not depend on how much memory is at hand.
+constexpr size_t kStep = size_t{1} << 20;
 
 }  // namespace
 
-void onEndAtOnce(void (*cleanup)()) { endCleanup = cleanup; }
+std::string codecLine(const CodecStatus& status) {
+  switch (status.outcome) {
+    case CodecStatus::failed:
+      return "ERROR: " + std::string(status.call) + " (" + std::to_string(status.code) + ")\n";
+    case CodecStatus::streamError:
+      return "FATAL ERROR: zlib stream error!\n";
+    default:
+      return "";
+  }
+}
 
-void endRunAtOnce() {
-  if (endCleanup) endCleanup();
-  std::exit(1);
+Inflater::Inflater(bool zlibOnly) : zlibOnly_(zlibOnly), fast_(libdeflate_alloc_decompressor()) {
+  if (!fast_) throw std::bad_alloc();
+}
+
+Inflater::~Inflater() {
+  libdeflate_free_decompressor(fast_);
+  std::free(buffer_);
+}
+
+void Inflater::reserve(size_t capacity) {
+  if (capacity <= capacity_) return;
+  uint8_t* grown;
+  if (size_ > 0) {
+    grown = static_cast<uint8_t*>(std::realloc(buffer_, capacity));
+  } else {
+    std::free(buffer_);  // before the new one: the two are never held at once
+    buffer_ = nullptr;
+    capacity_ = 0;
+    grown = static_cast<uint8_t*>(std::malloc(capacity));
+  }
+  if (!grown) throw std::bad_alloc();
+  buffer_ = grown;
+  capacity_ = capacity;
+}
+
+CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
+  size_ = 0;
+  if (!zlibOnly_) {
+    size_t want = std::max({capacity_, 4 * size, kStep});
+    for (;;) {
+      reserve(std::min(want, kMaxChunkBytes));
+      size_t produced = 0;
+      const libdeflate_result r = libdeflate_zlib_decompress(fast_, data, size, buffer_, capacity_, &produced);
+      if (r == LIBDEFLATE_SUCCESS) {
+        size_ = produced;
+        return {};
+      }
+      if (r != LIBDEFLATE_INSUFFICIENT_SPACE || capacity_ >= kMaxChunkBytes) break;
+      want = 2 * capacity_;
+    }
+  }
+  return inflateWithZlib(data, size);
 }
 
 // inflateInit: Z_OK, or Z_MEM_ERROR / Z_VERSION_ERROR / Z_STREAM_ERROR, all
 // reported as "inflateInit". inflate: Z_OK and Z_BUF_ERROR mean "go on or
 // stopped short", Z_STREAM_END success, Z_NEED_DICT / Z_DATA_ERROR /
 // Z_MEM_ERROR a bad or unreadable stream, Z_STREAM_ERROR a broken stream
-// state, which is fatal. inflateEnd's result carries nothing we act on.
-Inflated inflateChunk(const ByteBuffer& input, ByteBuffer& output) {
+// state. inflateEnd's result carries nothing we act on.
+CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size) {
+  size_ = 0;
   z_stream stream{};
   int r = inflateInit(&stream);
-  if (r != Z_OK) {
-    printMessage("ERROR: inflateInit (%i)\n", r);
-    return Inflated::failed;
-  }
-  stream.next_in = const_cast<Bytef*>(input.data());
-  stream.avail_in = static_cast<uInt>(input.size());
-  output.clear();
+  if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);  // records are shorter than 2 GiB
   do {
-    makeRoom(output, kMaxChunkBytes);
-    stream.next_out = inflateStaging;
-    stream.avail_out = kStagingSize;
-    r = inflate(&stream, Z_NO_FLUSH);
+    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, kMaxChunkBytes + kStep)));
+    stream.next_out = buffer_ + size_;
+    stream.avail_out = static_cast<uInt>(kStep);
+    r = ::inflate(&stream, Z_NO_FLUSH);
     if (r == Z_STREAM_ERROR) {
-      printMessage("FATAL ERROR: zlib stream error!\n");
-      endRunAtOnce();
+      inflateEnd(&stream);
+      return {CodecStatus::streamError, "inflate", r};
     }
     if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR) {
       inflateEnd(&stream);
-      printMessage("ERROR: inflate (%i)\n", r);
-      return Inflated::failed;
+      return {CodecStatus::failed, "inflate", r};
     }
-    append(output, inflateStaging, stream.avail_out);
-    if (output.size() > kMaxChunkBytes) {
+    size_ += kStep - stream.avail_out;
+    if (size_ > kMaxChunkBytes) {
       inflateEnd(&stream);
-      return Inflated::tooLarge;
+      return {CodecStatus::tooLarge, "inflate", r};
     }
   } while (stream.avail_out == 0);
   inflateEnd(&stream);
-  if (r != Z_STREAM_END) {
-    printMessage("ERROR: inflateEnd (%i)\n", r);
-    return Inflated::failed;
-  }
-  return Inflated::ok;
+  if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
+  return {};
 }
 
 // deflateInit: Z_OK or an error reported as "deflateInit". deflate with
 // Z_FINISH: Z_STREAM_END when done, Z_OK or Z_BUF_ERROR when it needs more
-// room (we loop while the staging buffer fills), Z_STREAM_ERROR fatal.
-bool deflateChunk(const ByteBuffer& input, ByteBuffer& output) {
-  if (input.size() > UINT32_MAX) {
-    // zlib takes the input length as a 32-bit count; never truncate it silently.
-    printMessage("ERROR: deflate input of %zu bytes is too large\n", input.size());
-    return false;
-  }
+// room (it gets another step while the last one filled up), Z_STREAM_ERROR a
+// broken stream state.
+CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
+  // zlib counts input in 32 bits; a serialised chunk stays far below that.
+  if (size > UINT32_MAX) return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
   z_stream stream{};
   int r = deflateInit(&stream, Z_DEFAULT_COMPRESSION);
-  if (r != Z_OK) {
-    printMessage("ERROR: deflateInit (%i)\n", r);
-    return false;
-  }
-  stream.next_in = const_cast<Bytef*>(input.data());
-  stream.avail_in = static_cast<uInt>(input.size());
-  output.clear();
+  if (r != Z_OK) return {CodecStatus::failed, "deflateInit", r};
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
   do {
-    makeRoom(output, SIZE_MAX - kStagingSize);  // no limit of its own
-    stream.next_out = deflateStaging;
-    stream.avail_out = kStagingSize;
+    const size_t at = output.size();
+    output.resize(at + kStep);
+    stream.next_out = output.data() + at;
+    stream.avail_out = static_cast<uInt>(kStep);
     r = deflate(&stream, Z_FINISH);
+    output.resize(at + kStep - stream.avail_out);
     if (r == Z_STREAM_ERROR) {
-      printMessage("FATAL ERROR: zlib stream error!\n");
-      endRunAtOnce();
+      deflateEnd(&stream);
+      return {CodecStatus::streamError, "deflate", r};
     }
-    append(output, deflateStaging, stream.avail_out);
   } while (stream.avail_out == 0);
   deflateEnd(&stream);
-  if (r != Z_STREAM_END) {
-    printMessage("ERROR: deflateEnd (%i)\n", r);
-    return false;
-  }
-  return true;
+  if (r != Z_STREAM_END) return {CodecStatus::failed, "deflateEnd", r};
+  return {};
 }
 
 }  // namespace region

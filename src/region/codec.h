@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "nbt/byte_buffer.h"
+
+struct libdeflate_decompressor;
 
 namespace region {
 
@@ -10,22 +14,50 @@ namespace region {
 // refused rather than allowed to take the machine's memory (a zlib "bomb").
 constexpr size_t kMaxChunkBytes = size_t{256} << 20;
 
-enum class Inflated { ok, failed, tooLarge };
+// What a codec call came to. A failure names the zlib call and its result,
+// which the caller reports with codecLine.
+struct CodecStatus {
+  enum Outcome { ok, failed, tooLarge, streamError };
+  Outcome outcome = ok;
+  const char* call = "";
+  int code = 0;
+};
 
-// Inflates one zlib stream (as stored in region files) into `output`, which
-// is emptied first. Bytes after the end of the stream are ignored. On failure
-// prints one "ERROR: " line and answers `failed`; past kMaxChunkBytes it
-// stops, prints nothing and answers `tooLarge`. `output` may then hold part
-// of the data. A zlib stream error ends the process (see endRunAtOnce).
-Inflated inflateChunk(const ByteBuffer& input, ByteBuffer& output);
+// "ERROR: inflate (-3)\n" for a failure, "FATAL ERROR: zlib stream error!\n"
+// for a broken stream state; empty otherwise.
+std::string codecLine(const CodecStatus& status);
 
-// Compresses `input` into `output` as one complete zlib stream at the default
-// level. On failure prints one "ERROR: " line and returns false.
-bool deflateChunk(const ByteBuffer& input, ByteBuffer& output);
+// Inflates zlib streams (as stored in region files), one after another, into
+// a buffer it keeps. libdeflate does the work; whatever it does not accept
+// goes to zlib's inflate, whose verdict and codes are the ones reported, so
+// that a stream is judged the same whichever inflater read it. Bytes after
+// the end of the stream are ignored; output past kMaxChunkBytes is refused.
+class Inflater {
+ public:
+  explicit Inflater(bool zlibOnly = false);
+  ~Inflater();
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
 
-// Ends the process with exit code 1 after running the cleanup set with
-// onEndAtOnce (so a half-written output never outlives the run).
-[[noreturn]] void endRunAtOnce();
-void onEndAtOnce(void (*cleanup)());
+  CodecStatus inflate(const uint8_t* data, size_t size);
+  // The last inflated chunk (after a failure, possibly part of it).
+  const uint8_t* data() const { return buffer_; }
+  size_t size() const { return size_; }
+
+ private:
+  CodecStatus inflateWithZlib(const uint8_t* data, size_t size);
+  // Grows the buffer, keeping what it holds (nothing, between chunks).
+  void reserve(size_t capacity);
+
+  bool zlibOnly_;
+  libdeflate_decompressor* fast_;
+  uint8_t* buffer_ = nullptr;  // not zero-filled: only pages the inflater writes are ever touched
+  size_t capacity_ = 0;
+  size_t size_ = 0;
+};
+
+// Compresses bytes as one complete zlib stream at the default level,
+// appending it to `output`.
+CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output);
 
 }  // namespace region

@@ -1,166 +1,237 @@
 #include "region/driver.h"
 
-#include <sys/stat.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
-#include <memory>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
-#include "console/console.h"
-#include "region/codec.h"
+#include "nbt/writer.h"
+#include "region/chunk_loader.h"
+#include "region/console.h"
 #include "region/region_writer.h"
-#include "region/root_loading.h"
 
 namespace region {
 
-// Trees left to the operating system stay reachable from here, so leak
-// checkers see them as kept on purpose (external linkage keeps the store).
-RegionTables* tablesLeftToTheSystem = nullptr;
-
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+using books::Finding;
+
+// Lets threads that load slots side by side write their lines in slot order.
+// A slot's lines go out once every slot before it is out; a thread that
+// finishes a slot early leaves its lines here and goes on, unless too many
+// wait already, and a thread whose slot has many lines waits for the slot's
+// turn and then writes them as they come.
+class Ordered {
+ public:
+  // Waits until item k is next; false when the run was stopped before.
+  bool awaitTurn(size_t k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
+    return !stopped_;
+  }
+
+  // Item k is done, with these last lines. The lines go out now or once the
+  // items before it are out; false when the run was stopped first. After
+  // `stopAfter` nothing more is written.
+  bool finish(size_t k, std::string&& lines, bool stopAfter) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (turn_ != k && !stopAfter && !stopped_ && waitingBytes_ + lines.size() <= kWaitingLimit) {
+      waitingBytes_ += lines.size();
+      waiting_.emplace(k, std::move(lines));
+      return true;
+    }
+    changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
+    if (stopped_) return false;
+    write(lines);
+    ++turn_;
+    // Items that finished early and are next now go out too.
+    for (auto it = waiting_.begin(); it != waiting_.end() && it->first == turn_; it = waiting_.erase(it)) {
+      write(it->second);
+      waitingBytes_ -= it->second.size();
+      ++turn_;
+    }
+    std::fflush(stdout);
+    if (stopAfter) stopped_ = true;
+    changed_.notify_all();
+    return true;
+  }
+
+  void stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+  // Straight to the output, for an item whose turn it is.
+  static void write(const std::string& lines) { std::fwrite(lines.data(), 1, lines.size(), stdout); }
+
+ private:
+  static constexpr size_t kWaitingLimit = size_t{1} << 20;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t turn_ = 0;
+  bool stopped_ = false;
+  std::map<size_t, std::string> waiting_;
+  size_t waitingBytes_ = 0;
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
-uint32_t loadU32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
+// The lines of one slot, kept until its turn; a slot with many lines waits
+// for its turn and writes them as they come.
+class SlotReport : public books::Report {
+ public:
+  SlotReport(Ordered& ordered, size_t item) : ordered_(ordered), item_(item) {}
 
-bool readAt(std::FILE* file, int64_t offset, void* into, size_t size) {
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 && std::fread(into, 1, size, file) == size;
-}
+  void add(Finding kind, const std::string& line) override {
+    if (kind == Finding::pageRepaired) ++pagesRepaired;
+    pending_ += line;
+    if (pending_.size() < kBufferLimit) return;
+    if (!haveTurn_) haveTurn_ = ordered_.awaitTurn(item_);
+    if (haveTurn_) Ordered::write(pending_);
+    pending_.clear();  // written, or never to be: the run was stopped
+  }
 
-// A buffer that once held a huge chunk is not kept at that size for the rest of the run.
-void release(ByteBuffer& buffer) {
-  buffer.clear();
-  if (buffer.capacity() > (size_t{16} << 20)) buffer.shrink_to_fit();
-}
+  bool finish(bool stopAfter) { return ordered_.finish(item_, std::move(pending_), stopAfter); }
 
-// Reads, checks and inflates one slot's record; hands good chunks on.
-void loadSlot(std::FILE* file, int64_t fileSize, int x, int z, uint8_t sectorCount, RegionTables& tables,
-              bool walk, ByteBuffer& compressed, ByteBuffer& inflated) {
-  const int64_t offset = tables.offsets[x][z];
-  RawRecord& raw = tables.raw[x][z];
-  raw.offset = offset;
-  raw.sectorCount = sectorCount;
-  if (offset >= fileSize) {
-    printMessage("Error: Chunk %i,%i failed to read all data\n", x, z);
-    return;
-  }
-  const int64_t available = fileSize - offset;
-  const int64_t claimed = int64_t{sectorCount} * kSectorSize;
-  // Until the record is known to be whole, keep what is there within its claim.
-  raw.length = std::min(available, std::max(claimed, std::min(available, kRecordHeaderSize)));
+  long pagesRepaired = 0;
 
-  uint8_t header[kRecordHeaderSize];
-  if (available < kRecordHeaderSize || !readAt(file, offset, header, sizeof header)) {
-    printMessage("Error: Chunk %i,%i failed to read all data\n", x, z);
-    return;
-  }
-  const int32_t length = static_cast<int32_t>(loadU32(header));
-  const uint8_t compression = header[4];
-  const bool lengthFits = length >= 1 && length - 1 <= available - kRecordHeaderSize;
-  if (lengthFits) raw.length = std::min(available, std::max(claimed, int64_t{4} + length));
+ private:
+  static constexpr size_t kBufferLimit = size_t{64} << 10;
 
-  if (compression != kZlibCompression) {
-    printMessage("Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z, compression);
-    return;
+  Ordered& ordered_;
+  size_t item_;
+  std::string pending_;
+  bool haveTurn_ = false;
+};
+
+struct Scan {
+  Scan(RegionFile& file, const RunOptions& options) : file(file), options(options) {}
+
+  RegionFile& file;
+  const RunOptions& options;
+  std::vector<int> items;  // the slots that hold a record, in slot order
+  std::atomic<size_t> next{0};
+  Ordered ordered;
+  std::atomic<bool> fatal{false};
+  std::atomic<long> pagesRepaired{0};
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+
+  // A second thread pays for itself only where there is much to inflate: it
+  // takes a while to get going (on some virtual machines a millisecond, as
+  // long as a small region takes in all).
+  int threadCount() const {
+    constexpr int64_t kBytesWorthAHelper = int64_t{1} << 20;
+    int threads = options.threads;
+    if (threads <= 0) {
+      threads = file.size() > kBytesWorthAHelper ? static_cast<int>(std::min(std::thread::hardware_concurrency(), 2u)) : 1;
+    }
+    return std::clamp(threads, 1, static_cast<int>(std::max<size_t>(items.size(), 1)));
   }
-  if (length < 1) {
-    printMessage("Error: Chunk %i,%i has an invalid record length (%i)\n", x, z, length);
-    return;
+
+  // Kept off this thread's processor: placed there, as the system tends to,
+  // it would wait for this thread to finish before it began.
+  std::thread startHelper() {
+    std::thread helper([this] { work(); });
+    cpu_set_t others;
+    const int here = sched_getcpu();
+    if (here >= 0 && sched_getaffinity(0, sizeof others, &others) == 0 && CPU_COUNT(&others) > 1) {
+      CPU_CLR(here, &others);
+      pthread_setaffinity_np(helper.native_handle(), sizeof others, &others);
+    }
+    return helper;
   }
-  // Only now, with the bytes known to be in the file, is the length used as a size.
-  if (!lengthFits) {
-    printMessage("Error: Chunk %i,%i failed to read all data\n", x, z);
-    return;
+
+  void work() {
+    try {
+      ChunkLoader loader(options.zlibOnly);
+      for (size_t k; (k = next++) < items.size();) {
+        SlotReport report(ordered, k);
+        const ChunkLoader::Result result = loader.load(file, items[k], report, /*walk=*/true);
+        if (result.repaired) file.slots[items[k]].rewritten = true;
+        if (result.fatal) fatal = true;
+        const bool written = report.finish(result.fatal);
+        pagesRepaired += report.pagesRepaired;
+        if (!written || result.fatal) return;
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failureMutex);
+      if (!failure) failure = std::current_exception();
+      ordered.stop();
+    }
   }
-  compressed.resize(static_cast<size_t>(length - 1));
-  if (!compressed.empty() && std::fread(compressed.data(), 1, compressed.size(), file) != compressed.size()) {
-    printMessage("Error: Chunk %i,%i failed to read all data\n", x, z);
-    return;
+
+  void run() {
+    for (int n = 0; n < kSlotCount; ++n) {
+      if (file.slots[n].offset != 0) items.push_back(n);
+    }
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threadCount(); ++i) helpers.push_back(startHelper());
+    work();
+    for (std::thread& t : helpers) t.join();
+    if (failure) std::rethrow_exception(failure);
   }
-  switch (inflateChunk(compressed, inflated)) {
-    case Inflated::ok:
-      loadChunkRoot(x, z, inflated, tables, walk);
-      return;
-    case Inflated::failed:
-      printMessage("Error: Chunk %i,%i failed to decompress\n", x, z);
-      return;
-    case Inflated::tooLarge:
-      printMessage("Error: Chunk %i,%i decompresses to more than %zu MiB, far beyond any chunk the game writes; "
-                   "it is left as it is\n",
-                   x, z, kMaxChunkBytes >> 20);
-      return;
+};
+
+// Makes a repaired chunk's new record by loading and repairing it again (the
+// run keeps nothing of a chunk once its lines are out): the tag writer's
+// encoding of the repaired tree, compressed afresh.
+class RepairAgain : public RecordSource {
+ public:
+  RepairAgain(RegionFile& file, const RunOptions& options) : file_(file), loader_(options.zlibOnly) {}
+
+  NewRecord make(int n, ByteBuffer& record) override {
+    struct Silent : books::Report {
+      void add(Finding, const std::string&) override {}
+    } silent;
+    const ChunkLoader::Result result = loader_.load(file_, n, silent, /*walk=*/true);
+    if (!result.repaired) return NewRecord::keepStored;  // the file changed since it was read
+    serialised_.clear();
+    nbt::writeNamedTag("", loader_.tree().root(), serialised_);
+    const CodecStatus status = makeRecord(serialised_.data(), serialised_.size(), record);
+    if (status.outcome != CodecStatus::ok) {
+      printMessage("%s", codecLine(status).c_str());
+      if (status.outcome == CodecStatus::streamError) return NewRecord::fatal;
+      printMessage("Error: Chunk %i,%i failed to compress\n", slotX(n), slotZ(n));
+      return NewRecord::keepStored;
+    }
+    return NewRecord::made;
   }
-}
+
+ private:
+  RegionFile& file_;
+  ChunkLoader loader_;
+  ByteBuffer serialised_;
+};
 
 }  // namespace
 
-void loadRegion(std::FILE* file, int64_t fileSize, RegionTables& tables, bool walk) {
-  uint8_t header[kHeaderSize] = {};
-  uint8_t sectorCounts[kRegionSide][kRegionSide] = {};
-  if (fileSize > 0 && !readAt(file, 0, header, sizeof header)) {
-    // The caller checked the size; a failed read here leaves every slot empty
-    // rather than built from bytes that were never read.
-    std::fill(std::begin(header), std::end(header), 0);
-  }
-  for (int n = 0; n < kSlotCount; ++n) {
-    const int x = n % kRegionSide, z = n / kRegionSide;
-    const uint8_t* entry = header + 4 * n;
-    tables.offsets[x][z] = ((int64_t{entry[0]} << 16) | (int64_t{entry[1]} << 8) | entry[2]) * kSectorSize;
-    sectorCounts[x][z] = entry[3];
-    tables.timestamps[x][z] = loadU32(header + kSectorSize + 4 * n);
-  }
-  tables.repaired = false;
-
-  ByteBuffer compressed, inflated;
-  for (int z = 0; z < kRegionSide; ++z) {
-    for (int x = 0; x < kRegionSide; ++x) {
-      if (tables.offsets[x][z] == 0) continue;
-      loadSlot(file, fileSize, x, z, sectorCounts[x][z], tables, walk, compressed, inflated);
-      release(compressed);
-      release(inflated);
-    }
-  }
-}
-
-int runPagemend(int argc, char** argv, TreeRelease release) {
+int runPagemend(int argc, char** argv, const RunOptions& options) {
   if (argc < 2) {
     printMessage("Syntax: %s <filename.mcr/mca>\n", argc > 0 ? argv[0] : "pagemend");
     return 1;
   }
   const char* path = argv[1];
-  File input(std::fopen(path, "rb"));
-  struct stat info;
-  if (!input || fstat(fileno(input.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-    printMessage("Error: unable to open file '%s'!\n", path);
-    return 1;
-  }
-  const int64_t fileSize = info.st_size;
-  if (fileSize > 0 && fileSize < kHeaderSize) {
-    printMessage("Error: file '%s' is too short to be a region file (%lld bytes; its tables alone take %lld)!\n",
-                 path, static_cast<long long>(fileSize), static_cast<long long>(kHeaderSize));
-    return 1;
-  }
-  auto tables = std::make_unique<RegionTables>();
-  loadRegion(input.get(), fileSize, *tables);
-  int exitCode = 0;
-  if (tables->repaired) {
-    // The input stays open: chunks that are not rewritten from a tree are
-    // copied from it into the new file.
-    exitCode = writeRegion(path, *tables, input.get());
-  } else {
+  RegionFile file;
+  if (!file.open(path)) return 1;
+  Scan scan(file, options);
+  scan.run();
+  if (scan.fatal) return 1;
+  if (scan.pagesRepaired == 0) {
     printMessage("No fixable problems found in '%s'.\n", path);
+    return 0;
   }
-  input.reset();
-  if (release == TreeRelease::withProcess) {
-    // Freeing a region's trees tag by tag takes about a fifth as long as
-    // reading them; at the end of the process nothing needs them any more.
-    tablesLeftToTheSystem = tables.release();
-  }
-  return exitCode;
+  RepairAgain source(file, options);
+  return writeRegion(path, file.slots, file.fd(), source);
 }
 
 }  // namespace region

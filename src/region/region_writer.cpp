@@ -7,22 +7,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "console/console.h"
-#include "nbt/writer.h"
-#include "region/codec.h"
+#include "region/console.h"
 
 namespace region {
 
 namespace {
 
-constexpr int64_t kMaxSectorCount = 255;             // one byte in the location entry
-constexpr int64_t kMaxSectorNumber = (1 << 24) - 1;  // three bytes in the location entry
-constexpr size_t kFlushSize = size_t{256} << 10;  // large enough for few system calls, small beside the trees
+constexpr size_t kFlushSize = size_t{256} << 10;  // large enough for few system calls
+constexpr int64_t kCopyPiece = int64_t{1} << 20;  // stored records are carried over in pieces of this size
 
 // The temporary file to remove if the run ends before it is renamed into
 // place; kept as plain characters so a signal handler may use it.
@@ -43,21 +42,25 @@ const int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void guardTemporary(const std::string& name) {
   std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", name.c_str());
-  onEndAtOnce(removePendingTemporary);
   for (int s : kTerminatingSignals) signal(s, onTerminatingSignal);
 }
 
 void releaseTemporaryGuard() {
   for (int s : kTerminatingSignals) signal(s, SIG_DFL);
   pendingTemporary[0] = '\0';
-  onEndAtOnce(nullptr);
 }
 
-void storeU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
+bool readFully(int fd, int64_t offset, uint8_t* into, size_t size) {
+  while (size > 0) {
+    const ssize_t n = pread(fd, into, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // the file ended early
+    if (n <= 0) return false;
+    into += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
 }
 
 bool processAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
@@ -99,6 +102,22 @@ class Output {
     buffer_.insert(buffer_.end(), data, data + size);
     if (buffer_.size() >= kFlushSize) flush();
   }
+  // Copies `length` bytes of `fd` from `offset`, a piece at a time.
+  void appendFrom(int fd, int64_t offset, int64_t length) {
+    while (length > 0 && !error_) {
+      const size_t piece = static_cast<size_t>(std::min(length, kCopyPiece));
+      const size_t at = buffer_.size();
+      buffer_.resize(at + piece);
+      if (!readFully(fd, offset, buffer_.data() + at, piece)) {
+        buffer_.resize(at);
+        fail(errno);
+        return;
+      }
+      offset += static_cast<int64_t>(piece);
+      length -= static_cast<int64_t>(piece);
+      if (buffer_.size() >= kFlushSize) flush();
+    }
+  }
   void padToSector() {
     int64_t rest = position() % kSectorSize;
     if (rest) buffer_.resize(buffer_.size() + static_cast<size_t>(kSectorSize - rest), 0);
@@ -133,88 +152,65 @@ class Output {
 };
 
 struct Writer {
-  const RegionTables& tables;
+  const std::array<Slot, kSlotCount>& slots;
   int originalFd;
+  RecordSource& source;
   Output& out;
   uint8_t header[kHeaderSize] = {};
+  bool fatal = false;
 
-  int64_t sectorsFor(int64_t bytes) const { return (bytes + kSectorSize - 1) / kSectorSize; }
-
-  void setLocation(int x, int z, int64_t position, uint8_t sectorCount) {
+  void setLocation(int n, int64_t position, uint8_t sectorCount) {
     const int64_t sector = position / kSectorSize;
     if (sector > kMaxSectorNumber) {
       out.fail(EFBIG);  // no location entry can point this far
       return;
     }
-    uint8_t* entry = header + 4 * (x + kRegionSide * z);
-    entry[0] = static_cast<uint8_t>(sector >> 16);
-    entry[1] = static_cast<uint8_t>(sector >> 8);
-    entry[2] = static_cast<uint8_t>(sector);
-    entry[3] = sectorCount;
+    storeLocation(header, n, {static_cast<uint32_t>(sector), sectorCount});
   }
 
-  // Copies a slot's stored bytes as they were read.
-  void copyRaw(int x, int z) {
-    const RawRecord& raw = tables.raw[x][z];
-    if (raw.length <= 0) return;  // the entry pointed past the end: nothing was stored
-    ByteBuffer bytes(static_cast<size_t>(raw.length));
-    ssize_t n = pread(originalFd, bytes.data(), bytes.size(), static_cast<off_t>(raw.offset));
-    if (n != static_cast<ssize_t>(bytes.size())) {
-      out.fail(n < 0 ? errno : EIO);
-      return;
-    }
-    const int64_t sectors = sectorsFor(raw.length);
-    setLocation(x, z, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : raw.sectorCount);
-    out.append(bytes.data(), bytes.size());
+  // Carries a slot's stored bytes over exactly as they are.
+  void carry(int n) {
+    const Slot& slot = slots[n];
+    if (slot.extent <= 0) return;  // the entry pointed past the end: nothing was stored
+    const int64_t sectors = sectorsFor(slot.extent);
+    setLocation(n, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : slot.sectorCount);
+    out.appendFrom(originalFd, slot.offset, slot.extent);
     out.padToSector();
   }
 
-  void writeTree(int x, int z, ByteBuffer& serialised, ByteBuffer& compressed) {
-    serialised.clear();
-    const nbt::TAG& root = *tables.roots[x][z];
-    if (!nbt::writeNamedTag(tables.rootTypes[x][z], tables.rootNames[x][z].value, root, serialised)) {
-      printMessage("Warning: Chunk %i,%i cannot be encoded again; it is kept exactly as it was stored\n", x, z);
-      copyRaw(x, z);
-      return;
+  void rewrite(int n, ByteBuffer& record) {
+    switch (source.make(n, record)) {
+      case NewRecord::made:
+        break;
+      case NewRecord::keepStored:
+        carry(n);
+        return;
+      case NewRecord::fatal:
+        fatal = true;
+        return;
     }
-    if (!deflateChunk(serialised, compressed)) {
-      printMessage("Error: Chunk %i,%i failed to compress\n", x, z);
-      copyRaw(x, z);
-      return;
-    }
-    const int64_t m = static_cast<int64_t>(compressed.size());
-    const int64_t sectors = sectorsFor(m + kRecordHeaderSize);
+    const int64_t sectors = sectorsFor(static_cast<int64_t>(record.size()));
     if (sectors > kMaxSectorCount) {
       printMessage("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is "
                    "kept exactly as it was stored\n",
-                   x, z, static_cast<long long>(sectors));
-      copyRaw(x, z);
+                   slotX(n), slotZ(n), static_cast<long long>(sectors));
+      carry(n);
       return;
     }
-    setLocation(x, z, out.position(), static_cast<uint8_t>(sectors));
-    uint8_t recordHeader[kRecordHeaderSize];
-    storeU32(recordHeader, static_cast<uint32_t>(m + 1));
-    recordHeader[4] = kZlibCompression;
-    out.append(recordHeader, sizeof recordHeader);
-    out.append(compressed.data(), compressed.size());
+    setLocation(n, out.position(), static_cast<uint8_t>(sectors));
+    out.append(record.data(), record.size());
     out.padToSector();
   }
 
   void run() {
-    for (int z = 0; z < kRegionSide; ++z) {
-      for (int x = 0; x < kRegionSide; ++x) {
-        storeU32(header + kSectorSize + 4 * (x + kRegionSide * z), tables.timestamps[x][z]);
-      }
-    }
+    for (int n = 0; n < kSlotCount; ++n) storeTimestamp(header, n, slots[n].timestamp);
     out.append(header, sizeof header);  // the location table is filled in at the end
-    ByteBuffer serialised, compressed;
-    for (int z = 0; z < kRegionSide && !out.failed(); ++z) {
-      for (int x = 0; x < kRegionSide && !out.failed(); ++x) {
-        if (tables.roots[x][z]) {
-          writeTree(x, z, serialised, compressed);
-        } else {
-          copyRaw(x, z);
-        }
+    ByteBuffer record;
+    for (int n = 0; n < kSlotCount && !out.failed() && !fatal; ++n) {
+      if (slots[n].rewritten) {
+        rewrite(n, record);
+      } else {
+        carry(n);
       }
     }
     out.flush();
@@ -235,7 +231,15 @@ std::string baseNameOf(const std::string& path) {
 
 }  // namespace
 
-int writeRegion(const char* path, const RegionTables& tables, std::FILE* original) {
+CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record) {
+  record.assign(kRecordHeaderSize, 0);
+  const CodecStatus status = deflateChunk(nbt, size, record);
+  // The length counts the compression type and the data.
+  if (status.outcome == CodecStatus::ok) storeRecordHeader(record.data(), static_cast<uint32_t>(record.size() - 4), kZlibCompression);
+  return status;
+}
+
+int writeRegion(const char* path, const std::array<Slot, kSlotCount>& slots, int originalFd, RecordSource& source) {
   // Replace what a symbolic link points at, so the link stays a link.
   char resolved[PATH_MAX];
   const std::string target = realpath(path, resolved) ? resolved : path;
@@ -263,10 +267,16 @@ int writeRegion(const char* path, const RegionTables& tables, std::FILE* origina
   }
 
   Output out(fd);
-  Writer writer{tables, original ? fileno(original) : -1, out};
+  Writer writer{slots, originalFd, source, out};
   writer.run();
-  if (!out.failed() && fsync(fd) != 0) out.fail(errno);
+  if (!out.failed() && !writer.fatal && fsync(fd) != 0) out.fail(errno);
   if (close(fd) != 0) out.fail(errno);
+  if (writer.fatal) {
+    // The source has said why; the original stays as it was.
+    removePendingTemporary();
+    releaseTemporaryGuard();
+    return 1;
+  }
   if (!out.failed() && rename(temporary.c_str(), target.c_str()) != 0) out.fail(errno);
   if (out.failed()) {
     removePendingTemporary();

@@ -1,20 +1,49 @@
 #pragma once
 
-#include <cstdio>
+#include <array>
 
-#include "region/region_tables.h"
+#include "nbt/byte_buffer.h"
+#include "region/codec.h"
+#include "region/region_file.h"
 
 namespace region {
 
-// Writes a complete new region to `path` from `tables`: every held tree
-// serialised and compressed afresh, every other stored record copied from
-// `original` (the still-open input; may be null when every stored slot holds
-// a tree) exactly as it was read. The new file is
-// written beside the target under a temporary name, flushed to disk, and
-// renamed over it, so the region at `path` is at every moment either the old
-// file or the whole new one. Returns the exit code: 0 when the file was
-// replaced, 1 (after one "Error: " line) when it was left untouched.
-int writeRegion(const char* path, const RegionTables& tables, std::FILE* original);
+enum class NewRecord { made, keepStored, fatal };
+
+// Makes the records of the slots a rewrite writes afresh.
+class RecordSource {
+ public:
+  virtual ~RecordSource() = default;
+  // Puts slot n's new record (length, compression type, data) into `record`.
+  // keepStored, after reporting why, when it cannot; then the stored bytes
+  // are carried as for any other slot. fatal: the run must end at once.
+  virtual NewRecord make(int n, ByteBuffer& record) = 0;
+};
+
+// A zlib record (length, compression type, data) of a chunk's NBT bytes,
+// compressed afresh at the default level, in place of what `record` held.
+CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record);
+
+// Records made beforehand, for programs that write whole regions (the
+// example generator, the benchmarks): mark the slots `rewritten`.
+class MadeRecords : public RecordSource {
+ public:
+  std::array<ByteBuffer, kSlotCount> records;
+  NewRecord make(int n, ByteBuffer& record) override {
+    record = records[n];
+    return NewRecord::made;
+  }
+};
+
+// Writes a complete new region to `path`: for each slot marked `rewritten` the
+// record `source` makes, for every other slot its stored bytes (its extent)
+// copied from `originalFd` exactly as they are, all laid out from sector 2 in
+// slot order with the timestamps as read. The new file is written beside the
+// target under a temporary name, flushed to disk and renamed over it, so the
+// region at `path` is at every moment either the old file or the whole new
+// one. Returns the exit code: 0 when the file was replaced, 1 (after one
+// line) when it was left untouched.
+int writeRegion(const char* path, const std::array<Slot, kSlotCount>& slots, int originalFd, RecordSource& source);
 
 // Leftovers of runs killed while writing are named
 // ".<region file name>.pagemend-<process id>.tmp"; this is that name's prefix.

@@ -1,49 +1,52 @@
 #include "region/root_loading.h"
 
-#include "console/console.h"
-#include "nbt/reader.h"
-#include "region/chunk_walk.h"
-
 namespace region {
 
+using books::Finding;
 using namespace nbt;
 
-void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables, bool walk) {
-  ByteCursor cursor(data.data(), data.size());
+bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, Tree& tree, Tag& level, books::Report& report) {
+  level = Tag();
+  ByteCursor cursor(data, size);
   uint8_t type = kTagEnd;  // an empty chunk holds no root either
   cursor.readU8(type);
-  tables.rootTypes[x][z] = type;
   if (type == kTagEnd) {
-    printMessage("Error: Chunk %i,%i contained no root tag!\n", x, z);
-    return;
+    report.addf(Finding::error, "Error: Chunk %i,%i contained no root tag!\n", x, z);
+    return false;
   }
-  std::string& name = tables.rootNames[x][z].value;
-  if (!readString(cursor, name)) {
+  uint16_t nameLength;
+  const uint8_t* name = nullptr;
+  if (!cursor.readU16(nameLength) || !(name = cursor.take(nameLength))) {
     // The name runs past the end of the data: no tree can follow.
-    name.clear();
-    printMessage("Error: Chunk %i,%i contained invalid root tag!\n", x, z);
-    return;
+    report.addf(Finding::error, "Error: Chunk %i,%i contained invalid root tag!\n", x, z);
+    return false;
   }
-  if (!name.empty()) {
-    printMessage("Error: Chunk %i,%i root tag had non-blank name '%s'\n", x, z, name.c_str());
-    return;
+  if (nameLength > 0) {
+    const std::string text(reinterpret_cast<const char*>(name), nameLength);
+    report.addf(Finding::error, "Error: Chunk %i,%i root tag had non-blank name '%s'\n", x, z, text.c_str());
+    return false;
   }
-  TagPtr& root = tables.roots[x][z];
-  root = readTag(type, cursor);
-  if (!root) {
-    printMessage("Error: Chunk %i,%i contained invalid root tag!\n", x, z);
-    return;
+  switch (tree.read(type, cursor)) {
+    case Tree::Read::ok:
+      break;
+    case Tree::Read::malformed:
+      report.addf(Finding::error, "Error: Chunk %i,%i contained invalid root tag!\n", x, z);
+      return false;
+    case Tree::Read::tooManyTags:
+      report.addf(Finding::error,
+                  "Error: Chunk %i,%i holds more than %u tags, far beyond any chunk the game writes; it is left as "
+                  "it is\n",
+                  x, z, kMaxTags);
+      return false;
   }
-  if (root->getType() != kTagCompound) {
-    printMessage("Error: Chunk %i,%i root object malformed!\n", x, z);
-    return;
+  Tag root = tree.root();
+  if (root.type() != kTagCompound) {
+    report.addf(Finding::error, "Error: Chunk %i,%i root object malformed!\n", x, z);
+    return true;
   }
-  TAG_Compound* level = getCompound(static_cast<TAG_Compound*>(root.get()), "Level");
-  if (!level) {
-    printMessage("Error: Chunk %i,%i Level object missing or malformed!\n", x, z);
-    return;
-  }
-  if (walk && walkLevel(level)) tables.repaired = true;
+  level = getCompound(root, "Level");
+  if (!level) report.addf(Finding::error, "Error: Chunk %i,%i Level object missing or malformed!\n", x, z);
+  return true;
 }
 
 }  // namespace region

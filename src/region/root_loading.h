@@ -1,13 +1,18 @@
 #pragma once
 
-#include "nbt/byte_buffer.h"
-#include "region/region_tables.h"
+#include <cstddef>
+#include <cstdint>
+
+#include "books/report.h"
+#include "nbt/tree.h"
 
 namespace region {
 
-// Reads the root of one inflated chunk into `tables`, reports what is wrong
-// with it, and (when `walk`) walks a good chunk's "Level", ORing the walk
-// into `repaired`.
-void loadChunkRoot(int x, int z, const ByteBuffer& data, RegionTables& tables, bool walk = true);
+// Reads the root of one inflated chunk into `tree`, reporting what is wrong
+// with it as one "Error: Chunk" line. True when the tree holds a root (even
+// one reported as malformed or without "Level"); `level` is then its "Level"
+// compound, or none.
+bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, nbt::Tree& tree, nbt::Tag& level,
+                   books::Report& report);
 
 }  // namespace region

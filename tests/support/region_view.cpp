@@ -1,5 +1,8 @@
 #include "support/region_view.h"
 
+#include "nbt/tree.h"
+#include "nbt/writer.h"
+
 namespace testing_support {
 
 namespace {
@@ -26,6 +29,16 @@ ByteVec chunkAt(const ByteVec& file, int x, int z) {
   ByteVec record = recordAt(file, x, z);
   if (record.size() < 5 || record[4] != 2) return {};
   return zlibInflate(ByteVec(record.begin() + 5, record.end()));
+}
+
+ByteVec canonical(const ByteVec& chunk) {
+  if (chunk.size() < 3 || chunk[1] != 0 || chunk[2] != 0) return {};
+  nbt::Tree tree;
+  nbt::ByteCursor cursor(chunk.data() + 3, chunk.size() - 3);
+  if (tree.read(chunk[0], cursor) != nbt::Tree::Read::ok) return {};
+  ByteVec out;
+  nbt::writeNamedTag("", tree.root(), out);
+  return out;
 }
 
 }  // namespace testing_support

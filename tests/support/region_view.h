@@ -20,5 +20,8 @@ SlotEntry slotEntry(const ByteVec& file, int x, int z);
 ByteVec recordAt(const ByteVec& file, int x, int z);
 // The decompressed bytes of a slot's zlib record; empty when there are none.
 ByteVec chunkAt(const ByteVec& file, int x, int z);
+// A chunk's bytes as the tag writer writes them (compounds sorted, repeated
+// names once); empty when they are not a tree.
+ByteVec canonical(const ByteVec& chunk);
 
 }  // namespace testing_support

@@ -1,0 +1,103 @@
+#include "nbt/tree.h"
+
+#include <algorithm>
+
+namespace nbt {
+
+uint8_t Tag::type() const { return tree_ ? tree_->node(index_).type : uint8_t{kTagEnd}; }
+
+std::string_view Tag::name() const {
+  if (!tree_) return {};
+  const auto& n = tree_->node(index_);
+  return {reinterpret_cast<const char*>(tree_->bytes_ + n.payload - n.nameLength), n.nameLength};
+}
+
+const uint8_t* Tag::payload() const { return tree_ ? tree_->bytes_ + tree_->node(index_).payload : nullptr; }
+
+size_t Tag::payloadSize() const {
+  if (!tree_) return 0;
+  const auto& n = tree_->node(index_);
+  return n.payloadEnd - n.payload;
+}
+
+uint8_t Tag::elementType() const { return type() == kTagList ? payload()[0] : uint8_t{kTagEnd}; }
+
+uint32_t Tag::count() const {
+  switch (type()) {
+    case kTagList:
+      return loadU32(payload() + 1);
+    case kTagString:
+      return loadU16(payload());
+    case kTagByteArray:
+    case kTagIntArray:
+    case kTagLongArray:
+      return loadU32(payload());
+    default:
+      return 0;
+  }
+}
+
+Tag Tag::firstChild() const {
+  if (!tree_) return {};
+  // A container's children, when it has any, follow it directly.
+  const uint32_t next = index_ + 1;
+  if (next >= tree_->nodes_.size() || tree_->node(next).payload >= tree_->node(index_).payloadEnd) return {};
+  const uint8_t t = type();
+  if (t != kTagCompound && t != kTagList) return {};
+  return {tree_, next};
+}
+
+Tag Tag::nextSibling() const {
+  if (!tree_) return {};
+  const uint32_t next = tree_->node(index_).nextSibling;
+  return next ? Tag(tree_, next) : Tag();
+}
+
+int32_t Tag::intValue() const { return type() == kTagInt ? static_cast<int32_t>(loadU32(payload())) : 0; }
+
+std::string_view Tag::stringValue() const {
+  if (type() != kTagString) return {};
+  if (tree_->node(index_).replaced) return tree_->replacements_.at(index_);
+  return {reinterpret_cast<const char*>(payload() + 2), loadU16(payload())};
+}
+
+bool Tree::replaceString(Tag string, std::string value) {
+  if (value.size() > kMaxStringBytes) return false;
+  nodes_[string.index_].replaced = true;
+  replacements_[string.index_] = std::move(value);
+  return true;
+}
+
+namespace {
+
+Tag entryOfType(Tag compound, std::string_view name, uint8_t type) {
+  if (!compound || compound.type() != kTagCompound) return {};
+  Tag found;
+  for (Tag entry = compound.firstChild(); entry; entry = entry.nextSibling()) {
+    if (entry.name() == name) found = entry;
+  }
+  return found && found.type() == type ? found : Tag();
+}
+
+}  // namespace
+
+Tag getCompound(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagCompound); }
+Tag getList(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagList); }
+Tag getString(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagString); }
+Tag getInt(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagInt); }
+
+void sortedEntries(Tag compound, std::vector<Tag>& out) {
+  out.clear();
+  for (Tag entry = compound.firstChild(); entry; entry = entry.nextSibling()) out.push_back(entry);
+  // std::string_view compares through char_traits<char>, which orders bytes
+  // as unsigned values; a stable sort keeps repeated names in input order.
+  std::stable_sort(out.begin(), out.end(), [](Tag a, Tag b) { return a.name() < b.name(); });
+  size_t kept = 0;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (i + 1 < out.size() && out[i].name() == out[i + 1].name()) continue;
+    out[kept++] = out[i];
+  }
+  out.resize(kept);
+}
+
+}  // namespace nbt

@@ -1,0 +1,135 @@
+#pragma once
+
+// A chunk's NBT tree as a flat index over its bytes: one small record per
+// tag, in document order, while names, strings and arrays stay where they
+// lie in the bytes. Reading a chunk builds the index and nothing else, and a
+// Tree reused from chunk to chunk allocates nothing per tag.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "nbt/byte_cursor.h"
+
+namespace nbt {
+
+enum TagType : uint8_t {
+  kTagEnd = 0,
+  kTagByte = 1,
+  kTagShort = 2,
+  kTagInt = 3,
+  kTagLong = 4,
+  kTagFloat = 5,
+  kTagDouble = 6,
+  kTagByteArray = 7,
+  kTagString = 8,
+  kTagList = 9,
+  kTagCompound = 10,
+  kTagIntArray = 11,
+  kTagLongArray = 12,
+};
+constexpr uint8_t kMaxTagType = kTagLongArray;
+
+// Nesting of lists and compounds allowed below and including the root, as the game allows.
+constexpr int kMaxDepth = 512;
+// A TAG_End element takes no bytes in the encoding, so lists of them cannot be
+// bounded by the input's size; this caps how many one tree may hold.
+constexpr uint32_t kMaxEndElements = 1u << 16;
+// The game reads string and name lengths as unsigned 16-bit numbers.
+constexpr size_t kMaxStringBytes = 65535;
+// Tags one tree may index (16 bytes each): real chunks hold a few thousand,
+// the densest a few hundred thousand; a chunk beyond this is hostile.
+constexpr uint32_t kMaxTags = 1u << 22;
+
+class Tree;
+
+// One tag of a tree, or none (what every lookup answers for a missing child
+// or one of another type), which answers every question with nothing: type
+// TAG_End, no children, no value. Valid while its tree holds the chunk it
+// came from.
+class Tag {
+ public:
+  Tag() = default;
+  explicit operator bool() const { return tree_ != nullptr; }
+
+  uint8_t type() const;
+  // A compound entry's name; empty for list elements and the root.
+  std::string_view name() const;
+  // A list's element type as read (also for an empty list) and its element
+  // count; an array's or a string's element count.
+  uint8_t elementType() const;
+  uint32_t count() const;
+  // Children in document order: a compound's entries, or the elements of a
+  // list of strings, arrays, lists or compounds. Elements of other lists
+  // (numbers, TAG_End) have no Tag of their own; their bytes are the list's.
+  Tag firstChild() const;
+  Tag nextSibling() const;
+
+  int32_t intValue() const;              // of a TAG_Int
+  std::string_view stringValue() const;  // of a TAG_String, as replaced if it was
+  // The payload as read: the bytes after the tag's type id and name.
+  const uint8_t* payload() const;
+  size_t payloadSize() const;
+
+  Tree* tree() const { return tree_; }
+
+ private:
+  friend class Tree;
+  Tag(Tree* tree, uint32_t index) : tree_(tree), index_(index) {}
+  Tree* tree_ = nullptr;
+  uint32_t index_ = 0;
+};
+
+class Tree {
+ public:
+  enum class Read { ok, malformed, tooManyTags };
+
+  // Reads the payload of a tag of `type` (the caller has consumed its type id
+  // and name) into this tree, replacing what it held. Malformed: the type id
+  // is above 12 (nothing is consumed), or the payload is not a complete tree:
+  // it runs past the end, holds a negative count, a type id above 12, nesting
+  // deeper than kMaxDepth or more than kMaxEndElements TAG_End elements. The
+  // bytes must stay in place while the tree is used.
+  Read read(uint8_t type, ByteCursor& cursor);
+
+  Tag root() { return nodes_.empty() ? Tag() : Tag(this, 0); }
+  size_t tagCount() const { return nodes_.size(); }
+
+  // The one change a tree allows: a string's value. False, changing nothing,
+  // for a value longer than the encoding can hold.
+  bool replaceString(Tag string, std::string value);
+
+ private:
+  friend class Tag;
+  friend class Reader;
+  struct Node {
+    uint32_t payload;      // offset of the payload in the bytes
+    uint32_t payloadEnd;   // offset just past it
+    uint32_t nextSibling;  // 0: none (the root, at 0, is nobody's sibling)
+    uint16_t nameLength;   // a compound entry's name ends where its payload begins
+    uint8_t type;
+    bool replaced;  // a string whose value is in replacements_
+  };
+  const Node& node(uint32_t index) const { return nodes_[index]; }
+
+  const uint8_t* bytes_ = nullptr;
+  std::vector<Node> nodes_;
+  std::unordered_map<uint32_t, std::string> replacements_;
+};
+
+// Typed lookups: the compound's entry of that name (the last one, where a
+// name repeats) if it is of the type asked for; none otherwise, also for a
+// none or non-compound container.
+Tag getCompound(Tag compound, std::string_view name);
+Tag getList(Tag compound, std::string_view name);
+Tag getString(Tag compound, std::string_view name);
+Tag getInt(Tag compound, std::string_view name);
+
+// A compound's entries as they are written and printed: sorted by name, byte
+// by byte as unsigned values (a prefix before the longer name), and a name
+// that repeats only once, with its last value.
+void sortedEntries(Tag compound, std::vector<Tag>& out);
+
+}  // namespace nbt

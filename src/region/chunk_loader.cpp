@@ -1,0 +1,44 @@
+#include "region/chunk_loader.h"
+
+#include "region/chunk_walk.h"
+#include "region/root_loading.h"
+
+namespace region {
+
+using books::Finding;
+
+ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& report, bool walk) {
+  Result result;
+  const int x = slotX(n), z = slotZ(n);
+  if (!file.readRecord(n, record_, report)) return result;
+  const CodecStatus status =
+      inflater_.inflate(record_.data() + kRecordHeaderSize, record_.size() - kRecordHeaderSize);
+  switch (status.outcome) {
+    case CodecStatus::ok:
+      break;
+    case CodecStatus::failed:
+      report.add(Finding::error, codecLine(status));
+      report.addf(Finding::error, "Error: Chunk %i,%i failed to decompress\n", x, z);
+      return result;
+    case CodecStatus::tooLarge:
+      report.addf(Finding::error,
+                  "Error: Chunk %i,%i decompresses to more than %zu MiB, far beyond any chunk the game writes; it is "
+                  "left as it is\n",
+                  x, z, kMaxChunkBytes >> 20);
+      return result;
+    case CodecStatus::streamError:
+      report.add(Finding::error, codecLine(status));
+      result.fatal = true;
+      return result;
+  }
+  nbt::Tag level;
+  result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report);
+  if (!level) return result;
+  // A chunk that loaded without a fault is its record and nothing more: bytes
+  // behind it in its sectors are not the chunk's, and a rewrite leaves them.
+  file.slots[n].extent = static_cast<int64_t>(record_.size());
+  if (walk) result.repaired = walkLevel(level, report);
+  return result;
+}
+
+}  // namespace region

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "books/report.h"
+#include "nbt/byte_buffer.h"
+#include "nbt/tree.h"
+#include "region/codec.h"
+#include "region/region_file.h"
+
+namespace region {
+
+// Loads a region's chunks one at a time, keeping its buffers and its tree from
+// chunk to chunk; one per thread.
+class ChunkLoader {
+ public:
+  explicit ChunkLoader(bool zlibOnly = false) : inflater_(zlibOnly) {}
+
+  struct Result {
+    bool hasTree = false;   // tree() holds the chunk's root
+    bool repaired = false;  // the walk repaired a page in tree()
+    bool fatal = false;     // zlib's stream state broke: the run must end
+  };
+
+  // Reads slot n's record, inflates it and reads its root, reporting every
+  // fault of the slot to `report`; with `walk`, repairs the books of a chunk
+  // that has a "Level". The tree stays valid until the next load.
+  Result load(RegionFile& file, int n, books::Report& report, bool walk);
+
+  nbt::Tree& tree() { return tree_; }
+
+ private:
+  Inflater inflater_;
+  ByteBuffer record_;
+  nbt::Tree tree_;
+};
+
+}  // namespace region

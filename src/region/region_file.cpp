@@ -1,0 +1,112 @@
+#include "region/region_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "region/console.h"
+
+namespace region {
+
+RegionFile::~RegionFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool RegionFile::readAt(int64_t offset, uint8_t* into, size_t size) const {
+  while (size > 0) {
+    const ssize_t n = pread(fd_, into, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    into += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+bool RegionFile::open(const char* path) {
+  // Without waiting: opening a FIFO for reading would block until a writer came.
+  fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
+  if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    printMessage("Error: unable to open file '%s'!\n", path);
+    return false;
+  }
+  size_ = info.st_size;
+  if (size_ > 0 && size_ < kHeaderSize) {
+    printMessage("Error: file '%s' is too short to be a region file (%lld bytes; its tables alone take %lld)!\n",
+                 path, static_cast<long long>(size_), static_cast<long long>(kHeaderSize));
+    return false;
+  }
+  uint8_t header[kHeaderSize] = {};
+  if (size_ > 0 && !readAt(0, header, sizeof header)) {
+    // Every slot stays empty rather than built from bytes that were never read.
+    std::fill(std::begin(header), std::end(header), 0);
+  }
+  for (int n = 0; n < kSlotCount; ++n) {
+    const Location location = loadLocation(header, n);
+    slots[n].offset = int64_t{location.sector} * kSectorSize;
+    slots[n].sectorCount = location.count;
+    slots[n].timestamp = loadTimestamp(header, n);
+  }
+  return true;
+}
+
+bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
+  using books::Finding;
+  Slot& slot = slots[n];
+  const int x = slotX(n), z = slotZ(n);
+  if (slot.offset >= size_) {
+    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
+    return false;
+  }
+  const int64_t available = size_ - slot.offset;
+  const int64_t claimed = int64_t{slot.sectorCount} * kSectorSize;
+  // Until the record is known to be whole, keep what is there within its claim.
+  slot.extent = std::min(available, std::max(claimed, std::min(available, kRecordHeaderSize)));
+  if (available < kRecordHeaderSize) {
+    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
+    return false;
+  }
+  // Most records lie within their claimed sectors: one read takes them whole.
+  size_t first = static_cast<size_t>(std::min(available, std::max(claimed, kSectorSize)));
+  record.resize(first);
+  if (!readAt(slot.offset, record.data(), first)) {
+    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
+    return false;
+  }
+  const int32_t length = static_cast<int32_t>(nbt::loadU32(record.data()));
+  const uint8_t compression = record[4];
+  const bool lengthFits = length >= 1 && length - 1 <= available - kRecordHeaderSize;
+  if (lengthFits) slot.extent = std::min(available, std::max(claimed, int64_t{4} + length));
+
+  if (compression != kZlibCompression) {
+    report.addf(Finding::error, "Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z,
+                compression);
+    return false;
+  }
+  if (length < 1) {
+    report.addf(Finding::error, "Error: Chunk %i,%i has an invalid record length (%i)\n", x, z, length);
+    return false;
+  }
+  // Only now, with the bytes known to be in the file, is the length used as a size.
+  if (!lengthFits) {
+    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
+    return false;
+  }
+  const size_t whole = static_cast<size_t>(4 + int64_t{length});
+  if (whole > first) {
+    record.resize(whole);
+    if (!readAt(slot.offset + static_cast<int64_t>(first), record.data() + first, whole - first)) {
+      report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
+      return false;
+    }
+  }
+  record.resize(whole);
+  return true;
+}
+
+}  // namespace region

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "books/report.h"
+#include "nbt/byte_buffer.h"
+#include "region/layout.h"
+
+namespace region {
+
+// One slot of a region, as much of it as a run keeps: where its stored record
+// lies and what a rewrite does with it.
+struct Slot {
+  int64_t offset = 0;       // byte position of the stored record; 0: the slot is empty
+  // The stored bytes a rewrite carries over: the record as its length field
+  // describes it; for a chunk that did not load, extended to the end of the
+  // sectors its location entry claimed (trailing bytes, such as the last
+  // checksum byte of files written one byte short, survive), never past the
+  // end of the file. 0: nothing there.
+  int64_t extent = 0;
+  uint8_t sectorCount = 0;  // the location entry's count as read
+  uint32_t timestamp = 0;
+  bool rewritten = false;   // the rewrite writes the chunk afresh (a page of it was repaired)
+};
+
+// A region file open for reading, with its header tables.
+class RegionFile {
+ public:
+  RegionFile() = default;
+  ~RegionFile();
+  RegionFile(const RegionFile&) = delete;
+  RegionFile& operator=(const RegionFile&) = delete;
+
+  // Opens `path` and reads its tables. A file that cannot be opened or read,
+  // is not a regular file, or is shorter than its tables (but not empty: the
+  // game creates empty region files) is refused with one "Error: " line
+  // through printMessage; then the result is false.
+  bool open(const char* path);
+
+  int fd() const { return fd_; }
+  int64_t size() const { return size_; }
+  std::array<Slot, kSlotCount> slots;
+
+  // Reads slot n's record into `record` and works out the slot's extent.
+  // True when it is a zlib record that lies whole in the file; its data
+  // (after the compression type) is then record[kRecordHeaderSize...].
+  // Otherwise the reason goes to `report` as one "Error: Chunk" line.
+  bool readRecord(int n, ByteBuffer& record, books::Report& report);
+
+ private:
+  bool readAt(int64_t offset, uint8_t* into, size_t size) const;
+
+  int fd_ = -1;
+  int64_t size_ = 0;
+};
+
+}  // namespace region
