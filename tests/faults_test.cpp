@@ -161,34 +161,4 @@ TEST(Faults, HostileCountsAndNestingStayCheap) {
   }
 }
 
-// Valgrind memcheck over the largest real region, with and without a repair.
-TEST(Faults, NoMemoryErrorsUnderValgrind) {
-  SKIP_WITHOUT_REAL_REGIONS(dir);
-  if (kSanitized) GTEST_SKIP() << "a sanitized binary cannot run under valgrind";
-  if (runCommand("valgrind --version").exitCode != 0) GTEST_SKIP() << "valgrind not installed";
-  ScratchDir scratch;
-  std::string plain = scratch.file("plain.mca");
-  writeFile(plain, readFile(dir + "/1.14.4.r.0.-1.mca"));
-  std::string repaired = scratch.file("book.mca");
-  ByteVec withBook = readFile(plain);
-  // A chunk with a book appended behind the last record, in a free slot.
-  ByteVec record = zlibRecord(chunkWith({kChestWithPlainBook}));
-  uint32_t sector = static_cast<uint32_t>((withBook.size() + 4095) / 4096);
-  withBook.resize(size_t{sector} * 4096, 0);
-  withBook.insert(withBook.end(), record.begin(), record.end());
-  int free = 0;
-  while (slotEntry(withBook, free % 32, free / 32).sector != 0) ++free;
-  withBook[4 * free] = static_cast<uint8_t>(sector >> 16), withBook[4 * free + 1] = static_cast<uint8_t>(sector >> 8);
-  withBook[4 * free + 2] = static_cast<uint8_t>(sector), withBook[4 * free + 3] = 1;
-  writeFile(repaired, withBook);
-  for (const std::string& path : {plain, repaired}) {
-    RunResult r = runCommand("valgrind --quiet --error-exitcode=99 --leak-check=full "
-                             "--errors-for-leak-kinds=definite,indirect " +
-                             testing_support::quoted(PAGEMEND_BINARY) + " " + testing_support::quoted(path));
-    EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 4000);
-    EXPECT_EQ(r.output.find("=="), std::string::npos) << r.output.substr(0, 4000);
-  }
-  EXPECT_EQ(runPagemend({repaired}).output, "No fixable problems found in '" + repaired + "'.\n");
-}
-
 }  // namespace

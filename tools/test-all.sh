@@ -7,8 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/ensure-packages.sh
-ensure_packages cmake make g++ zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  clang libclang-rt-14-dev valgrind util-linux dpkg-dev
+ensure_packages cmake make g++ zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  clang libclang-rt-14-dev util-linux dpkg-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

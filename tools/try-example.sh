@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/ensure-packages.sh
-ensure_packages cmake make g++ zlib1g-dev
+ensure_packages cmake make g++ zlib1g-dev libdeflate-dev
 
 cmake -S . -B build/example -DCMAKE_BUILD_TYPE=Release -DPAGEMEND_TESTS=OFF > /dev/null
 cmake --build build/example -j "$(nproc 2>/dev/null || echo 2)" --target pagemend > /dev/null
