@@ -1,7 +1,10 @@
 // Runs commands side by side, several rounds, interleaved, and reports each
 // one's median wall time and peak resident memory (from wait4's rusage).
 //
-//   process_bench [--runs N] -- NAME CMD ARGS... -- NAME CMD ARGS... [...]
+//   process_bench [--runs N] -- NAME [--copy SRC DST] CMD ARGS... -- NAME CMD ARGS... [...]
+//
+// --copy copies SRC to DST before each run of that command, untimed (for a
+// command that changes its input).
 //
 // Output: one line per command: name, median seconds, max RSS in KiB.
 #include <sys/resource.h>
@@ -21,13 +24,29 @@ namespace {
 
 struct Command {
   std::string name;
+  std::string copyFrom, copyTo;
   std::vector<std::string> argv;
   std::vector<double> seconds;
   long maxRssKiB = 0;
   int lastExit = 0;
 };
 
+bool copyFile(const std::string& from, const std::string& to) {
+  std::FILE* in = std::fopen(from.c_str(), "rb");
+  std::FILE* out = std::fopen(to.c_str(), "wb");
+  bool ok = in && out;
+  char buffer[1 << 16];
+  for (size_t n; ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) ok = std::fwrite(buffer, 1, n, out) == n;
+  if (in) std::fclose(in);
+  if (out) ok = std::fclose(out) == 0 && ok;
+  return ok;
+}
+
 void runOnce(Command& c) {
+  if (!c.copyFrom.empty() && !copyFile(c.copyFrom, c.copyTo)) {
+    std::fprintf(stderr, "cannot copy %s to %s\n", c.copyFrom.c_str(), c.copyTo.c_str());
+    std::exit(2);
+  }
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
@@ -59,6 +78,11 @@ int main(int argc, char** argv) {
       if (i + 2 >= argc) break;
       Command c;
       c.name = argv[++i];
+      if (i + 3 < argc && !std::strcmp(argv[i + 1], "--copy")) {
+        c.copyFrom = argv[i + 2];
+        c.copyTo = argv[i + 3];
+        i += 3;
+      }
       while (i + 1 < argc && std::strcmp(argv[i + 1], "--") != 0) c.argv.push_back(argv[++i]);
       commands.push_back(c);
     }

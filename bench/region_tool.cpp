@@ -103,7 +103,7 @@ int addBook(const char* in, const char* out) {
   region::RegionFile file;
   if (!file.open(in)) return 1;
   region::ChunkLoader loader;
-  region::MadeRecords made;
+  region::MadeRecords records;
   Silent silent;
   for (bool anywhere : {false, true}) {
     for (int n = 0; n < region::kSlotCount; ++n) {
@@ -113,9 +113,9 @@ int addBook(const char* in, const char* out) {
       const uint8_t* data = root.payload() - 3;
       const size_t size = 3 + root.payloadSize();
       if (std::optional<ByteBuffer> chunk = withBook(data, size, loader.tree(), anywhere)) {
-        region::makeRecord(chunk->data(), chunk->size(), made.records[n]);
+        region::makeRecord(chunk->data(), chunk->size(), records.records[n]);
         file.slots[n].rewritten = true;
-        return region::writeRegion(out, file.slots, file.fd(), made);
+        return region::writeRegion(out, file, records);
       }
     }
   }
@@ -124,8 +124,9 @@ int addBook(const char* in, const char* out) {
 }
 
 int generate(const char* out, int chunks) {
-  region::MadeRecords made;
-  std::array<region::Slot, region::kSlotCount> slots{};
+  region::MadeRecords records;
+  region::RegionFile made;
+  auto& slots = made.slots;
   bench_support::ChunkShape shape;
   // Like real 1.16 regions: sections' block states and light dominate, and
   // only a few block entities per chunk hold items.
@@ -133,11 +134,11 @@ int generate(const char* out, int chunks) {
   shape.containers = 3;
   for (int n = 0; n < chunks && n < region::kSlotCount; ++n) {
     const ByteBuffer chunk = bench_support::buildChunk(region::slotX(n), region::slotZ(n), shape);
-    region::makeRecord(chunk.data(), chunk.size(), made.records[n]);
+    region::makeRecord(chunk.data(), chunk.size(), records.records[n]);
     slots[n].rewritten = true;
     slots[n].timestamp = 1600000000u + static_cast<uint32_t>(n);
   }
-  return region::writeRegion(out, slots, -1, made);
+  return region::writeRegion(out, made, records);
 }
 
 // Chunks far larger than the game writes, to show that a run's memory
@@ -147,8 +148,9 @@ int generateLarge(const char* out) {
   constexpr int kChunks = 16;
   std::vector<int8_t> padding(size_t{64} << 20);
   for (size_t i = 0; i < padding.size(); ++i) padding[i] = static_cast<int8_t>((i * 7) % 61);
-  region::MadeRecords made;
-  std::array<region::Slot, region::kSlotCount> slots{};
+  region::MadeRecords records;
+  region::RegionFile made;
+  auto& slots = made.slots;
   for (int n = 0; n < kChunks; ++n) {
     ByteBuffer chunk;
     Builder b(chunk);
@@ -156,10 +158,10 @@ int generateLarge(const char* out) {
     b.intTag("xPos", region::slotX(n)).intTag("zPos", region::slotZ(n)).byteArray("Padding", padding);
     b.beginList("TileEntities", kTagCompound).beginCompound().stringTag("id", "minecraft:chest");
     b.beginList("Items", kTagCompound).end().end().end().end().end();
-    region::makeRecord(chunk.data(), chunk.size(), made.records[n]);
+    region::makeRecord(chunk.data(), chunk.size(), records.records[n]);
     slots[n].rewritten = true;
   }
-  return region::writeRegion(out, slots, -1, made);
+  return region::writeRegion(out, made, records);
 }
 
 }  // namespace

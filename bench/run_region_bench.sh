@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Whole-process measurements of pagemend beside zlib-only floors, on the
-# largest real region file and on a generated full region (1024 chunks):
-#   no-repair run  vs  inflating every chunk             (target: at most 1.5x)
-#   repair run     vs  inflate + deflate + write records (target: at most 1.15x)
-#   peak memory    vs  the region's decompressed size    (target: under 2.5x)
+# Whole-process measurements of pagemend beside zlib-only floors, on the real
+# region files, a generated full region (1024 chunks) and a region of 16
+# chunks that each inflate to 64 MiB:
+#   scan   a run that repairs nothing  vs  zlib inflating every chunk         (target: at most 0.5x)
+#   fix    a run that repairs one page vs  zlib inflating and deflating every
+#          chunk and writing the records                                     (target: at most 0.35x)
+#   memory the larger peak of the two runs vs the file's size + twice its
+#          largest inflated chunk + 16 MiB                                   (target: at most 1.0x)
 # Usage: bench/run_region_bench.sh [BUILD_DIR]   (a Release build with -DPAGEMEND_BENCH=ON)
+# RUNS (default 11) rounds per region, interleaved; median times.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build/release}" && pwd)
@@ -17,36 +21,37 @@ pagemend=$build/src/pagemend
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-"$tool" generate "$work/generated.mca" > /dev/null
-inputs=("generated:$work/generated.mca")
+inputs=()
 if [ -d "$real" ]; then
-  largest=$(ls -S "$real"/*.mca | head -n 1)
-  cp "$largest" "$work/real.mca"
-  inputs+=("$(basename "$largest"):$work/real.mca")
+  for name in anvil113.r.0.0 anvil115.r.0.0 anvil116.r.0.0 1.14.4.r.0.-1 1.17.1.r.0.0 1.18.2.r.0.0; do
+    [ -f "$real/$name.mca" ] && cp "$real/$name.mca" "$work/$name.mca" && inputs+=("$name.mca")
+  done
 else
-  echo "real region files ($real) absent: measuring the generated region only"
+  echo "real region files ($real) absent: measuring the generated regions only"
 fi
+"$tool" generate "$work/generated.mca" > /dev/null
+"$tool" generate-large "$work/large-chunks.mca" > /dev/null
+inputs+=(generated.mca large-chunks.mca)
 
-# "dropped" reads every tree as a run does but drops each once read: how much
-# of a run's cost is reading the trees and how much is holding all of them.
-printf '%-22s %9s %9s %7s %7s %9s %9s %7s %8s %7s\n' input "floor(s)" "run(s)" ratio dropped "floor(s)" "fix(s)" ratio "MB nbt" mem
-for entry in "${inputs[@]}"; do
-  name=${entry%%:*}
-  plain=${entry#*:}
+printf '%-20s %8s %8s %6s   %8s %8s %6s   %7s %7s %6s\n' region "zlib(s)" "scan(s)" ratio "zlib(s)" "fix(s)" ratio \
+  "MiB" "bound" ratio
+for name in "${inputs[@]}"; do
+  plain=$work/$name
+  rounds=$runs
+  [ "$name" = large-chunks.mca ] && rounds=3  # seconds per run, and the same figures each time
   "$tool" add-book "$plain" "$work/book.mca" > /dev/null
-  bytes=$("$floor" inflate "$plain")
-  out=$("$timer" --runs "$runs" -- floor "$floor" inflate "$plain" -- run "$pagemend" "$plain" \
-    -- dropped "$tool" read-and-drop "$plain")
+  read -r _ largest < <("$floor" inflate "$plain")
+  out=$("$timer" --runs "$rounds" -- floor "$floor" inflate "$plain" -- scan "$pagemend" "$plain")
   read -r _ f1 _ _ < <(sed -n 1p <<<"$out")
-  read -r _ r1 m1 _ < <(sed -n 2p <<<"$out")
-  read -r _ d1 _ _ < <(sed -n 3p <<<"$out")
-  out=$("$timer" --runs "$runs" \
-    -- floor sh -c "cp '$work/book.mca' '$work/a.mca' && '$floor' rewrite '$work/a.mca' '$work/a.out'" \
-    -- fix sh -c "cp '$work/book.mca' '$work/b.mca' && '$pagemend' '$work/b.mca'")
+  read -r _ r1 m1 c1 < <(sed -n 2p <<<"$out")
+  out=$("$timer" --runs "$rounds" -- floor "$floor" rewrite "$work/book.mca" "$work/floor.out" \
+    -- fix --copy "$work/book.mca" "$work/fix.mca" "$pagemend" "$work/fix.mca")
   read -r _ f2 _ _ < <(sed -n 1p <<<"$out")
-  read -r _ r2 m2 code < <(sed -n 2p <<<"$out")
-  [ "$code" = 0 ] || { echo "pagemend failed on $name with a book"; exit 1; }
-  mem=$(( m1 > m2 ? m1 : m2 ))
-  awk -v n="$name" -v f1="$f1" -v r1="$r1" -v d1="$d1" -v f2="$f2" -v r2="$r2" -v b="$bytes" -v m="$mem" 'BEGIN {
-    printf "%-22s %9.4f %9.4f %6.2fx %6.2fx %9.4f %9.4f %6.2fx %8.1f %6.2fx\n", n, f1, r1, r1 / f1, d1 / f1, f2, r2, r2 / f2, b / 1e6, m * 1024 / b }'
+  read -r _ r2 m2 c2 < <(sed -n 2p <<<"$out")
+  [ "$c1" = 0 ] && [ "$c2" = 0 ] || { echo "pagemend failed on $name"; exit 1; }
+  size=$(stat -c %s "$plain")
+  awk -v n="$name" -v f1="$f1" -v r1="$r1" -v f2="$f2" -v r2="$r2" -v m1="$m1" -v m2="$m2" -v s="$size" \
+    -v l="$largest" 'BEGIN {
+      m = (m1 > m2 ? m1 : m2) / 1024; b = (s + 2 * l) / 1048576 + 16
+      printf "%-20s %8.4f %8.4f %5.2fx   %8.4f %8.4f %5.2fx   %7.1f %7.1f %5.2fx\n", n, f1, r1, r1 / f1, f2, r2, r2 / f2, m, b, m / b }'
 done

@@ -78,9 +78,9 @@ Loaded load(const std::string& path, const Bytes& bytes) {
     if (file.slots[n].offset == 0) continue;
     Loaded::Chunk& chunk = loaded.chunks[n];
     chunk.repaired = loader.load(file, n, silent, /*walk=*/true).repaired;
-    const region::Slot& slot = file.slots[n];
-    if (slot.extent > 0) {
-      chunk.stored.assign(bytes.begin() + slot.offset, bytes.begin() + slot.offset + slot.extent);
+    if (const int64_t extent = file.extent(n); extent > 0) {
+      const int64_t offset = file.slots[n].offset;
+      chunk.stored.assign(bytes.begin() + offset, bytes.begin() + offset + extent);
     }
     if (chunk.repaired) nbt::writeNamedTag("", loader.tree().root(), chunk.repairedTree);
     loaded.anyRepaired |= chunk.repaired;

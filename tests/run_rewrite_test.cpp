@@ -9,6 +9,7 @@
 
 #include "nbt/tree.h"
 #include "nbt/writer.h"
+#include "region/region_writer.h"
 #include "support/real_regions.h"
 #include "support/region_view.h"
 #include "support/run.h"
@@ -271,6 +272,21 @@ TEST(RewriteFiles, UnwritableFolderLeavesTheOriginalUntouched) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(readFile(path), input);
   chmod(folder.c_str(), 0755);
+}
+
+// The writer carries a record it was given no load of the same way: every
+// chunk of a real region survives a rewrite by a program that only opened it.
+TEST(RewriteReal, ARegionOpenedButNotLoadedIsCarriedWhole) {
+  SKIP_WITHOUT_REAL_REGIONS(dir);
+  ScratchDir scratch;
+  const ByteVec input = readFile(dir + "/broken.regiontest.mca");
+  writeFile(scratch.file("in.mca"), input);
+  region::RegionFile file;
+  ASSERT_TRUE(file.open(scratch.file("in.mca").c_str()));
+  region::MadeRecords none;
+  ASSERT_EQ(region::writeRegion(scratch.file("out.mca").c_str(), file, none), 0);
+  const ByteVec output = readFile(scratch.file("out.mca"));
+  for (int n = 0; n < 1024; ++n) EXPECT_EQ(recordAt(output, n % 32, n / 32), recordAt(input, n % 32, n / 32)) << n;
 }
 
 // A chest in a real chunk gets a plain-text book: the run repairs that chunk

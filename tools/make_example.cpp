@@ -63,13 +63,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUT\n", argv[0]);
     return 2;
   }
-  region::MadeRecords made;
-  std::array<region::Slot, region::kSlotCount> slots{};
+  region::MadeRecords records;
+  region::RegionFile made;
+  auto& slots = made.slots;
   auto store = [&](int x, int z, const ByteBuffer& nbt) {
     const int n = x + region::kRegionSide * z;
     slots[n].rewritten = true;
     slots[n].timestamp = 1700000000u + static_cast<uint32_t>(n);
-    region::makeRecord(nbt.data(), nbt.size(), made.records[n]);
+    region::makeRecord(nbt.data(), nbt.size(), records.records[n]);
   };
 
   store(0, 0, chunk(0, 0, [](Builder& b) {  // a chest with a plain-text book
@@ -121,5 +122,5 @@ int main(int argc, char** argv) {
           b.end().end().end();
         }));
 
-  return region::writeRegion(argv[1], slots, -1, made);
+  return region::writeRegion(argv[1], made, records);
 }

@@ -136,6 +136,7 @@ class Reader {
 Tree::Read Tree::read(uint8_t type, ByteCursor& cursor) {
   nodes_.clear();
   replacements_.clear();
+  growth_ = 0;
   bytes_ = cursor.begin();
   // Offsets are 32-bit; no chunk the run reads comes near that.
   if (type > kMaxTagType || cursor.consumed() + cursor.remaining() > std::numeric_limits<uint32_t>::max()) {

@@ -63,6 +63,8 @@ std::string_view Tag::stringValue() const {
 
 bool Tree::replaceString(Tag string, std::string value) {
   if (value.size() > kMaxStringBytes) return false;
+  const size_t before = string.stringValue().size();
+  if (value.size() > before) growth_ += value.size() - before;
   nodes_[string.index_].replaced = true;
   replacements_[string.index_] = std::move(value);
   return true;

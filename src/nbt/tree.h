@@ -100,6 +100,9 @@ class Tree {
   // The one change a tree allows: a string's value. False, changing nothing,
   // for a value longer than the encoding can hold.
   bool replaceString(Tag string, std::string value);
+  // How many bytes longer the replaced strings are, in all, than they were:
+  // with the payload's size read, a bound on what writing the tree takes.
+  size_t growth() const { return growth_; }
 
  private:
   friend class Tag;
@@ -117,6 +120,7 @@ class Tree {
   const uint8_t* bytes_ = nullptr;
   std::vector<Node> nodes_;
   std::unordered_map<uint32_t, std::string> replacements_;
+  size_t growth_ = 0;
 };
 
 // Typed lookups: the compound's entry of that name (the last one, where a

@@ -1,10 +1,11 @@
 #include "region/codec.h"
 
 #include <libdeflate.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <new>
 
 namespace region {
@@ -34,22 +35,26 @@ Inflater::Inflater(bool zlibOnly) : zlibOnly_(zlibOnly), fast_(libdeflate_alloc_
 
 Inflater::~Inflater() {
   libdeflate_free_decompressor(fast_);
-  std::free(buffer_);
+  if (buffer_) munmap(buffer_, capacity_);
 }
 
+// Mapped from the system directly, so that a buffer given up is given back at
+// once (an allocator may keep it), and only the pages written are resident.
 void Inflater::reserve(size_t capacity) {
   if (capacity <= capacity_) return;
-  uint8_t* grown;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  capacity = (capacity + page - 1) / page * page;
+  void* grown;
   if (size_ > 0) {
-    grown = static_cast<uint8_t*>(std::realloc(buffer_, capacity));
+    grown = mremap(buffer_, capacity_, capacity, MREMAP_MAYMOVE);
   } else {
-    std::free(buffer_);  // before the new one: the two are never held at once
+    if (buffer_) munmap(buffer_, capacity_);  // before the new one: the two are never held at once
     buffer_ = nullptr;
     capacity_ = 0;
-    grown = static_cast<uint8_t*>(std::malloc(capacity));
+    grown = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   }
-  if (!grown) throw std::bad_alloc();
-  buffer_ = grown;
+  if (grown == MAP_FAILED) throw std::bad_alloc();
+  buffer_ = static_cast<uint8_t*>(grown);
   capacity_ = capacity;
 }
 

@@ -195,8 +195,11 @@ class RepairAgain : public RecordSource {
     } silent;
     const ChunkLoader::Result result = loader_.load(file_, n, silent, /*walk=*/true);
     if (!result.repaired) return NewRecord::keepStored;  // the file changed since it was read
+    // Reserved whole: growing it step by step would hold two copies at once.
+    nbt::Tag root = loader_.tree().root();
     serialised_.clear();
-    nbt::writeNamedTag("", loader_.tree().root(), serialised_);
+    serialised_.reserve(3 + root.payloadSize() + loader_.tree().growth());
+    nbt::writeNamedTag("", root, serialised_);
     const CodecStatus status = makeRecord(serialised_.data(), serialised_.size(), record);
     if (status.outcome != CodecStatus::ok) {
       printMessage("%s", codecLine(status).c_str());
@@ -231,7 +234,7 @@ int runPagemend(int argc, char** argv, const RunOptions& options) {
     return 0;
   }
   RepairAgain source(file, options);
-  return writeRegion(path, file.slots, file.fd(), source);
+  return writeRegion(path, file, source);
 }
 
 }  // namespace region

@@ -51,22 +51,47 @@ bool RegionFile::open(const char* path) {
     slots[n].offset = int64_t{location.sector} * kSectorSize;
     slots[n].sectorCount = location.count;
     slots[n].timestamp = loadTimestamp(header, n);
+    if (slots[n].offset == 0) slots[n].extent = 0;
   }
   return true;
+}
+
+int64_t RegionFile::storedExtent(const Slot& slot, const uint8_t* header) const {
+  if (slot.offset == 0 || slot.offset >= size_) return 0;
+  const int64_t available = size_ - slot.offset;
+  const int64_t claimed = int64_t{slot.sectorCount} * kSectorSize;
+  if (header) {
+    const int32_t length = static_cast<int32_t>(nbt::loadU32(header));
+    if (length >= 1 && length - 1 <= available - kRecordHeaderSize) {
+      return std::min(available, std::max(claimed, int64_t{4} + length));
+    }
+  }
+  // The record is not whole: keep what is there within its claim.
+  return std::min(available, std::max(claimed, std::min(available, kRecordHeaderSize)));
+}
+
+int64_t RegionFile::extent(int n) {
+  Slot& slot = slots[n];
+  if (slot.extent < 0) {
+    uint8_t header[kRecordHeaderSize];
+    const bool whole = slot.offset > 0 && slot.offset <= size_ - kRecordHeaderSize &&
+                       readAt(slot.offset, header, sizeof header);
+    slot.extent = storedExtent(slot, whole ? header : nullptr);
+  }
+  return slot.extent;
 }
 
 bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
   using books::Finding;
   Slot& slot = slots[n];
   const int x = slotX(n), z = slotZ(n);
+  slot.extent = storedExtent(slot, nullptr);
   if (slot.offset >= size_) {
     report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
     return false;
   }
   const int64_t available = size_ - slot.offset;
   const int64_t claimed = int64_t{slot.sectorCount} * kSectorSize;
-  // Until the record is known to be whole, keep what is there within its claim.
-  slot.extent = std::min(available, std::max(claimed, std::min(available, kRecordHeaderSize)));
   if (available < kRecordHeaderSize) {
     report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
     return false;
@@ -78,10 +103,10 @@ bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
     report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
     return false;
   }
+  slot.extent = storedExtent(slot, record.data());
   const int32_t length = static_cast<int32_t>(nbt::loadU32(record.data()));
   const uint8_t compression = record[4];
   const bool lengthFits = length >= 1 && length - 1 <= available - kRecordHeaderSize;
-  if (lengthFits) slot.extent = std::min(available, std::max(claimed, int64_t{4} + length));
 
   if (compression != kZlibCompression) {
     report.addf(Finding::error, "Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z,

@@ -17,8 +17,8 @@ struct Slot {
   // describes it; for a chunk that did not load, extended to the end of the
   // sectors its location entry claimed (trailing bytes, such as the last
   // checksum byte of files written one byte short, survive), never past the
-  // end of the file. 0: nothing there.
-  int64_t extent = 0;
+  // end of the file. 0: nothing there; -1: not yet worked out (see extent()).
+  int64_t extent = -1;
   uint8_t sectorCount = 0;  // the location entry's count as read
   uint32_t timestamp = 0;
   bool rewritten = false;   // the rewrite writes the chunk afresh (a page of it was repaired)
@@ -42,6 +42,10 @@ class RegionFile {
   int64_t size() const { return size_; }
   std::array<Slot, kSlotCount> slots;
 
+  // Slot n's extent; one not yet worked out by a load is worked out from the
+  // record's header, as for a chunk that did not load.
+  int64_t extent(int n);
+
   // Reads slot n's record into `record` and works out the slot's extent.
   // True when it is a zlib record that lies whole in the file; its data
   // (after the compression type) is then record[kRecordHeaderSize...].
@@ -50,6 +54,9 @@ class RegionFile {
 
  private:
   bool readAt(int64_t offset, uint8_t* into, size_t size) const;
+  // The extent of a slot whose record begins with `header` (null when not
+  // even its header is in the file).
+  int64_t storedExtent(const Slot& slot, const uint8_t* header) const;
 
   int fd_ = -1;
   int64_t size_ = 0;

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 
+#include <zlib.h>
+
 #include "region/console.h"
 
 namespace region {
@@ -152,8 +154,7 @@ class Output {
 };
 
 struct Writer {
-  const std::array<Slot, kSlotCount>& slots;
-  int originalFd;
+  RegionFile& original;
   RecordSource& source;
   Output& out;
   uint8_t header[kHeaderSize] = {};
@@ -170,11 +171,12 @@ struct Writer {
 
   // Carries a slot's stored bytes over exactly as they are.
   void carry(int n) {
-    const Slot& slot = slots[n];
-    if (slot.extent <= 0) return;  // the entry pointed past the end: nothing was stored
-    const int64_t sectors = sectorsFor(slot.extent);
+    const int64_t extent = original.extent(n);
+    if (extent <= 0) return;  // empty, or the entry pointed past the end: nothing was stored
+    const Slot& slot = original.slots[n];
+    const int64_t sectors = sectorsFor(extent);
     setLocation(n, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : slot.sectorCount);
-    out.appendFrom(originalFd, slot.offset, slot.extent);
+    out.appendFrom(original.fd(), slot.offset, extent);
     out.padToSector();
   }
 
@@ -203,11 +205,11 @@ struct Writer {
   }
 
   void run() {
-    for (int n = 0; n < kSlotCount; ++n) storeTimestamp(header, n, slots[n].timestamp);
+    for (int n = 0; n < kSlotCount; ++n) storeTimestamp(header, n, original.slots[n].timestamp);
     out.append(header, sizeof header);  // the location table is filled in at the end
     ByteBuffer record;
     for (int n = 0; n < kSlotCount && !out.failed() && !fatal; ++n) {
-      if (slots[n].rewritten) {
+      if (original.slots[n].rewritten) {
         rewrite(n, record);
       } else {
         carry(n);
@@ -233,13 +235,15 @@ std::string baseNameOf(const std::string& path) {
 
 CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record) {
   record.assign(kRecordHeaderSize, 0);
+  // Room for the whole stream at once; only the pages written are ever touched.
+  record.reserve(kRecordHeaderSize + compressBound(static_cast<uLong>(std::min<size_t>(size, UINT32_MAX))));
   const CodecStatus status = deflateChunk(nbt, size, record);
   // The length counts the compression type and the data.
   if (status.outcome == CodecStatus::ok) storeRecordHeader(record.data(), static_cast<uint32_t>(record.size() - 4), kZlibCompression);
   return status;
 }
 
-int writeRegion(const char* path, const std::array<Slot, kSlotCount>& slots, int originalFd, RecordSource& source) {
+int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
   // Replace what a symbolic link points at, so the link stays a link.
   char resolved[PATH_MAX];
   const std::string target = realpath(path, resolved) ? resolved : path;
@@ -267,7 +271,7 @@ int writeRegion(const char* path, const std::array<Slot, kSlotCount>& slots, int
   }
 
   Output out(fd);
-  Writer writer{slots, originalFd, source, out};
+  Writer writer{original, source, out};
   writer.run();
   if (!out.failed() && !writer.fatal && fsync(fd) != 0) out.fail(errno);
   if (close(fd) != 0) out.fail(errno);

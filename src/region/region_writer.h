@@ -37,13 +37,14 @@ class MadeRecords : public RecordSource {
 
 // Writes a complete new region to `path`: for each slot marked `rewritten` the
 // record `source` makes, for every other slot its stored bytes (its extent)
-// copied from `originalFd` exactly as they are, all laid out from sector 2 in
-// slot order with the timestamps as read. The new file is written beside the
+// copied from `original` exactly as they are, all laid out from sector 2 in
+// slot order with the timestamps as read. (A program that makes a region from
+// nothing hands over a RegionFile it never opened, its slots filled in.) The new file is written beside the
 // target under a temporary name, flushed to disk and renamed over it, so the
 // region at `path` is at every moment either the old file or the whole new
 // one. Returns the exit code: 0 when the file was replaced, 1 (after one
 // line) when it was left untouched.
-int writeRegion(const char* path, const std::array<Slot, kSlotCount>& slots, int originalFd, RecordSource& source);
+int writeRegion(const char* path, RegionFile& original, RecordSource& source);
 
 // Leftovers of runs killed while writing are named
 // ".<region file name>.pagemend-<process id>.tmp"; this is that name's prefix.
