@@ -34,7 +34,12 @@ class Reader {
       return false;
     }
     const size_t self = nodes_.size();
-    nodes_.push_back({offset(), 0, 0, nameLength, type, false});
+    // Field by field, in place: a record built whole on the stack and copied
+    // in stalls on the copy, and this runs once per tag.
+    Tree::Node& node = nodes_.emplace_back();
+    node.payload = offset();
+    node.nameLength = nameLength;
+    node.type = type;
     if (!payload(type)) return false;
     nodes_[self].payloadEnd = offset();
     return true;

@@ -26,6 +26,8 @@ class ChunkLoader {
   Result load(RegionFile& file, int n, books::Report& report, bool walk);
 
   nbt::Tree& tree() { return tree_; }
+  // The bytes the last load inflated (also when they were not a tree).
+  size_t inflatedSize() const { return inflater_.size(); }
 
  private:
   Inflater inflater_;

@@ -126,16 +126,17 @@ struct Scan {
   std::mutex failureMutex;
   std::exception_ptr failure;
 
-  // A second thread pays for itself only where there is much to inflate: it
-  // takes a while to get going (on some virtual machines a millisecond, as
-  // long as a small region takes in all).
-  int threadCount() const {
-    constexpr int64_t kBytesWorthAHelper = int64_t{1} << 20;
-    int threads = options.threads;
-    if (threads <= 0) {
-      threads = file.size() > kBytesWorthAHelper ? static_cast<int>(std::min(std::thread::hardware_concurrency(), 2u)) : 1;
-    }
-    return std::clamp(threads, 1, static_cast<int>(std::max<size_t>(items.size(), 1)));
+  // A second thread pays for itself only where there is much to inflate, as
+  // it takes a while to get going (on some virtual machines a millisecond,
+  // as long as a small region takes in all). How much there is shows once
+  // the first chunks are inflated: the helper starts when they come to more
+  // than this and many chunks are left.
+  static constexpr size_t kInflatedBeforeAHelper = size_t{1} << 20;
+  static constexpr size_t kItemsLeftForAHelper = 16;
+
+  int threadLimit() const {
+    if (options.threads > 0) return options.threads;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
   }
 
   // Kept off this thread's processor: placed there, as the system tends to,
@@ -151,12 +152,20 @@ struct Scan {
     return helper;
   }
 
-  void work() {
+  // The main thread's work, which starts helpers as it finds them worthwhile.
+  void work(std::vector<std::thread>* helpers = nullptr) {
     try {
       ChunkLoader loader(options.zlibOnly);
+      size_t inflated = 0;
+      const int limit = helpers ? threadLimit() : 1;  // asking the system takes a file read
       for (size_t k; (k = next++) < items.size();) {
+        if (helpers && static_cast<int>(helpers->size()) + 1 < limit &&
+            (options.threads > 0 || (inflated > kInflatedBeforeAHelper && items.size() - k > kItemsLeftForAHelper))) {
+          helpers->push_back(startHelper());
+        }
         SlotReport report(ordered, k);
         const ChunkLoader::Result result = loader.load(file, items[k], report, /*walk=*/true);
+        inflated += loader.inflatedSize();
         if (result.repaired) file.slots[items[k]].rewritten = true;
         if (result.fatal) fatal = true;
         const bool written = report.finish(result.fatal);
@@ -175,8 +184,7 @@ struct Scan {
       if (file.slots[n].offset != 0) items.push_back(n);
     }
     std::vector<std::thread> helpers;
-    for (int i = 1; i < threadCount(); ++i) helpers.push_back(startHelper());
-    work();
+    work(&helpers);
     for (std::thread& t : helpers) t.join();
     if (failure) std::rethrow_exception(failure);
   }
