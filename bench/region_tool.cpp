@@ -107,7 +107,7 @@ int addBook(const char* in, const char* out) {
   Silent silent;
   for (bool anywhere : {false, true}) {
     for (int n = 0; n < region::kSlotCount; ++n) {
-      if (file.slots[n].offset == 0 || !loader.load(file, n, silent, false).hasTree) continue;
+      if (file.slots[n].offset == 0 || !loader.load(file, n, silent, region::ChunkLoader::Use::show).hasTree) continue;
       // The loader's tree reads its inflated bytes; find them through the root.
       Tag root = loader.tree().root();
       const uint8_t* data = root.payload() - 3;

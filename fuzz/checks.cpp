@@ -77,7 +77,7 @@ Loaded load(const std::string& path, const Bytes& bytes) {
   for (int n = 0; n < region::kSlotCount; ++n) {
     if (file.slots[n].offset == 0) continue;
     Loaded::Chunk& chunk = loaded.chunks[n];
-    chunk.repaired = loader.load(file, n, silent, /*walk=*/true).repaired;
+    chunk.repaired = loader.load(file, n, silent, region::ChunkLoader::Use::rewrite).repaired;
     if (const int64_t extent = file.extent(n); extent > 0) {
       const int64_t offset = file.slots[n].offset;
       chunk.stored.assign(bytes.begin() + offset, bytes.begin() + offset + extent);
@@ -168,7 +168,7 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
     }
     require(file.slots[n].offset != 0, "a stored chunk was lost");
     if (was.repaired) {
-      require(loader.load(file, n, silent, false).hasTree, "a repaired chunk does not load");
+      require(loader.load(file, n, silent, region::ChunkLoader::Use::show).hasTree, "a repaired chunk does not load");
       Bytes now;
       nbt::writeNamedTag("", loader.tree().root(), now);
       require(now == was.repairedTree, "a rewritten chunk does not read back as its repaired tree");

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     const int x = region::slotX(n), z = region::slotZ(n);
     if (file.slots[n].offset == 0) continue;
     if (onlyX >= 0 && (x != onlyX || z != onlyZ)) continue;
-    if (!loader.load(file, n, errors, /*walk=*/false).hasTree) continue;
+    if (!loader.load(file, n, errors, region::ChunkLoader::Use::show).hasTree) continue;
     std::printf("Chunk %i,%i:\n", x, z);
     nbt::printTag(loader.tree().root(), 0, showTypes, stdout);
     std::printf("\n");

@@ -18,7 +18,7 @@ bool isNumber(uint8_t type) { return type >= kTagByte && type <= kTagDouble; }
 // against what remains before it is believed.
 class Reader {
  public:
-  Reader(Tree& tree, ByteCursor& in) : nodes_(tree.nodes_), in_(in) {}
+  Reader(Tree& tree, ByteCursor& in, IndexScope scope) : nodes_(tree.nodes_), in_(in), scope_(scope) {}
 
   Tree::Read read(uint8_t type) {
     if (tag(type, 0)) return Tree::Read::ok;
@@ -29,6 +29,7 @@ class Reader {
   uint32_t offset() const { return static_cast<uint32_t>(in_.consumed()); }
 
   bool tag(uint8_t type, uint16_t nameLength) {
+    if (!indexing_) return payload(type);
     if (nodes_.size() >= kMaxTags) {
       tooManyTags_ = true;
       return false;
@@ -108,7 +109,7 @@ class Reader {
     for (size_t i = 0; i < count; ++i) {
       const uint32_t self = static_cast<uint32_t>(nodes_.size());
       if (!tag(elementType, 0)) return false;
-      if (previous) nodes_[previous].nextSibling = self;
+      if (previous && indexing_) nodes_[previous].nextSibling = self;
       previous = self;
     }
     return true;
@@ -123,22 +124,41 @@ class Reader {
       uint16_t nameLength;
       if (!in_.readU8(type)) return false;
       if (type == kTagEnd) return true;
-      if (type > kMaxTagType || !in_.readU16(nameLength) || !in_.take(nameLength)) return false;
+      const uint8_t* name;
+      if (type > kMaxTagType || !in_.readU16(nameLength) || !(name = in_.take(nameLength))) return false;
       const uint32_t self = static_cast<uint32_t>(nodes_.size());
-      if (!tag(type, nameLength)) return false;
-      if (previous) nodes_[previous].nextSibling = self;
+      if (!entry(type, std::string_view(reinterpret_cast<const char*>(name), nameLength))) return false;
+      if (previous && indexing_) nodes_[previous].nextSibling = self;
       previous = self;
     }
   }
 
+  // A compound entry: its own tag, and its inside as far as the scope asks.
+  bool entry(uint8_t type, std::string_view name) {
+    const uint16_t nameLength = static_cast<uint16_t>(name.size());
+    if (!indexing_ || !scope_ || (type != kTagCompound && type != kTagList) || scope_(depth_, name)) {
+      return tag(type, nameLength);
+    }
+    const size_t self = nodes_.size();
+    if (!tag(kTagEnd, nameLength)) return false;  // its tag, to be completed below
+    indexing_ = false;
+    const bool read = payload(type);
+    indexing_ = true;
+    nodes_[self].type = type;
+    nodes_[self].payloadEnd = offset();
+    return read;
+  }
+
   std::vector<Tree::Node>& nodes_;
   ByteCursor& in_;
+  IndexScope scope_;
+  bool indexing_ = true;  // off inside entries the scope leaves out
   int depth_ = 0;
   uint32_t endBudget_ = kMaxEndElements;
   bool tooManyTags_ = false;
 };
 
-Tree::Read Tree::read(uint8_t type, ByteCursor& cursor) {
+Tree::Read Tree::read(uint8_t type, ByteCursor& cursor, IndexScope scope) {
   nodes_.clear();
   replacements_.clear();
   growth_ = 0;
@@ -147,7 +167,7 @@ Tree::Read Tree::read(uint8_t type, ByteCursor& cursor) {
   if (type > kMaxTagType || cursor.consumed() + cursor.remaining() > std::numeric_limits<uint32_t>::max()) {
     return Read::malformed;
   }
-  Read result = Reader(*this, cursor).read(type);
+  Read result = Reader(*this, cursor, scope).read(type);
   if (result != Read::ok) nodes_.clear();
   return result;
 }

@@ -82,6 +82,12 @@ class Tag {
   uint32_t index_ = 0;
 };
 
+// Which compound entries a read indexes the inside of: asked, for each entry
+// of a compound at nesting depth `depth` (the root is at 1), whether the
+// entry's own children need tags. An entry left out still has its own tag and
+// is checked like the rest, but looks empty. None: everything is indexed.
+using IndexScope = bool (*)(int depth, std::string_view name);
+
 class Tree {
  public:
   enum class Read { ok, malformed, tooManyTags };
@@ -92,7 +98,7 @@ class Tree {
   // it runs past the end, holds a negative count, a type id above 12, nesting
   // deeper than kMaxDepth or more than kMaxEndElements TAG_End elements. The
   // bytes must stay in place while the tree is used.
-  Read read(uint8_t type, ByteCursor& cursor);
+  Read read(uint8_t type, ByteCursor& cursor, IndexScope scope = nullptr);
 
   Tag root() { return nodes_.empty() ? Tag() : Tag(this, 0); }
   size_t tagCount() const { return nodes_.size(); }

@@ -7,7 +7,7 @@ namespace region {
 
 using books::Finding;
 
-ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& report, bool walk) {
+ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& report, Use use) {
   Result result;
   const int x = slotX(n), z = slotZ(n);
   if (!file.readRecord(n, record_, report)) return result;
@@ -32,12 +32,13 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
       return result;
   }
   nbt::Tag level;
-  result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report);
+  result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report,
+                                 use == Use::findBooks ? walkedByLevel : nullptr);
   if (!level) return result;
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
   file.slots[n].extent = static_cast<int64_t>(record_.size());
-  if (walk) result.repaired = walkLevel(level, report);
+  if (use != Use::show) result.repaired = walkLevel(level, report);
   return result;
 }
 

@@ -20,10 +20,16 @@ class ChunkLoader {
     bool fatal = false;     // zlib's stream state broke: the run must end
   };
 
+  enum class Use {
+    findBooks,  // repair books in the tree; index only what the walk looks at
+    rewrite,    // the same, with the whole tree indexed, to be written
+    show,       // only read the tree, whole
+  };
+
   // Reads slot n's record, inflates it and reads its root, reporting every
-  // fault of the slot to `report`; with `walk`, repairs the books of a chunk
-  // that has a "Level". The tree stays valid until the next load.
-  Result load(RegionFile& file, int n, books::Report& report, bool walk);
+  // fault of the slot to `report`, and (but to show it) repairs the books of
+  // a chunk that has a "Level". The tree stays valid until the next load.
+  Result load(RegionFile& file, int n, books::Report& report, Use use);
 
   nbt::Tree& tree() { return tree_; }
   // The bytes the last load inflated (also when they were not a tree).

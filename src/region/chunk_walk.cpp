@@ -27,10 +27,12 @@ Tag firstCompound(Tag list) { return list.elementType() == kTagCompound ? list.f
 bool walkBlockEntities(Tag blockEntities, books::Report& report) {
   bool repaired = false;
   for (Tag blockEntity = firstCompound(blockEntities); blockEntity; blockEntity = blockEntity.nextSibling()) {
+    Tag items = getList(blockEntity, "Items");
+    if (!items) continue;  // before the location, which most block entities would never need
     std::string location;
     if (Tag id = getString(blockEntity, "id")) location = " in " + std::string(id.stringValue());
     location += coordinates(blockEntity, "x", "y", "z");
-    if (Tag items = getList(blockEntity, "Items")) repaired |= books::checkContainedItems(items, location, report);
+    repaired |= books::checkContainedItems(items, location, report);
   }
   return repaired;
 }
@@ -60,6 +62,17 @@ bool walkEntities(Tag entities, books::Report& report) {
 }
 
 }  // namespace
+
+bool walkedByLevel(int depth, std::string_view name) {
+  switch (depth) {
+    case 1:
+      return name == "Level";
+    case 2:
+      return name == "TileEntities" || name == "Entities";
+    default:
+      return true;
+  }
+}
 
 bool walkLevel(Tag level, books::Report& report) {
   bool repaired = false;

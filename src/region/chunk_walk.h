@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "books/report.h"
 #include "nbt/tree.h"
 
@@ -8,5 +10,10 @@ namespace region {
 // Hands every container's items and every framed item of one chunk's "Level"
 // to the item inspection; true if any of it repaired a page.
 bool walkLevel(nbt::Tag level, books::Report& report);
+
+// What of a chunk the walk looks at: the root's entries, "Level"'s entries,
+// and all of "TileEntities" and "Entities". A tree read for the walk alone
+// need not index the rest (a chunk's sections are most of its tags).
+bool walkedByLevel(int depth, std::string_view name);
 
 }  // namespace region

@@ -128,9 +128,8 @@ struct Scan {
 
   // A second thread pays for itself only where there is much to inflate, as
   // it takes a while to get going (on some virtual machines a millisecond,
-  // as long as a small region takes in all). How much there is shows once
-  // the first chunks are inflated: the helper starts when they come to more
-  // than this and many chunks are left.
+  // as long as a small region takes in all). The helper starts once this much
+  // is inflated and many chunks are left.
   static constexpr size_t kInflatedBeforeAHelper = size_t{1} << 20;
   static constexpr size_t kItemsLeftForAHelper = 16;
 
@@ -164,7 +163,7 @@ struct Scan {
           helpers->push_back(startHelper());
         }
         SlotReport report(ordered, k);
-        const ChunkLoader::Result result = loader.load(file, items[k], report, /*walk=*/true);
+        const ChunkLoader::Result result = loader.load(file, items[k], report, ChunkLoader::Use::findBooks);
         inflated += loader.inflatedSize();
         if (result.repaired) file.slots[items[k]].rewritten = true;
         if (result.fatal) fatal = true;
@@ -201,7 +200,7 @@ class RepairAgain : public RecordSource {
     struct Silent : books::Report {
       void add(Finding, const std::string&) override {}
     } silent;
-    const ChunkLoader::Result result = loader_.load(file_, n, silent, /*walk=*/true);
+    const ChunkLoader::Result result = loader_.load(file_, n, silent, ChunkLoader::Use::rewrite);
     if (!result.repaired) return NewRecord::keepStored;  // the file changed since it was read
     // Reserved whole: growing it step by step would hold two copies at once.
     nbt::Tag root = loader_.tree().root();

@@ -5,7 +5,8 @@ namespace region {
 using books::Finding;
 using namespace nbt;
 
-bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, Tree& tree, Tag& level, books::Report& report) {
+bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, Tree& tree, Tag& level, books::Report& report,
+                   IndexScope scope) {
   level = Tag();
   ByteCursor cursor(data, size);
   uint8_t type = kTagEnd;  // an empty chunk holds no root either
@@ -26,7 +27,7 @@ bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, Tree& tree, T
     report.addf(Finding::error, "Error: Chunk %i,%i root tag had non-blank name '%s'\n", x, z, text.c_str());
     return false;
   }
-  switch (tree.read(type, cursor)) {
+  switch (tree.read(type, cursor, scope)) {
     case Tree::Read::ok:
       break;
     case Tree::Read::malformed:

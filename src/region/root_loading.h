@@ -12,7 +12,8 @@ namespace region {
 // with it as one "Error: Chunk" line. True when the tree holds a root (even
 // one reported as malformed or without "Level"); `level` is then its "Level"
 // compound, or none.
+// `scope` says what of the tree to index (see nbt::Tree::read).
 bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, nbt::Tree& tree, nbt::Tag& level,
-                   books::Report& report);
+                   books::Report& report, nbt::IndexScope scope = nullptr);
 
 }  // namespace region
