@@ -1,5 +1,6 @@
 #include "support/real_regions.h"
 
+#include "region/layout.h"
 #include "support/region_builder.h"
 
 #include <cstdint>
@@ -21,14 +22,15 @@ std::string realRegionsDir() {
 std::vector<std::vector<uint8_t>> inflatedChunks(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  using namespace region;
   std::vector<std::vector<uint8_t>> chunks;
-  if (file.size() < 8192) return chunks;
-  for (size_t n = 0; n < 1024; ++n) {
-    size_t offset = ((size_t{file[4 * n]} << 16) | (size_t{file[4 * n + 1]} << 8) | file[4 * n + 2]) * 4096;
-    if (offset == 0 || offset + 5 > file.size()) continue;
+  if (file.size() < kHeaderSize) return chunks;
+  for (int n = 0; n < kSlotCount; ++n) {
+    const size_t offset = size_t{loadLocation(file.data(), n).sector} * kSectorSize;
+    if (offset == 0 || offset + kRecordHeaderSize > file.size()) continue;
     const uint8_t* h = &file[offset];
-    size_t length = (size_t{h[0]} << 24) | (size_t{h[1]} << 16) | (size_t{h[2]} << 8) | h[3];
-    if (h[4] != 2 || length < 1 || offset + 4 + length > file.size()) continue;
+    const size_t length = nbt::loadU32(h);
+    if (h[4] != kZlibCompression || length < 1 || offset + 4 + length > file.size()) continue;
     std::vector<uint8_t> out = zlibInflate(std::vector<uint8_t>(h + 5, h + 4 + length));
     if (!out.empty()) chunks.push_back(std::move(out));
   }

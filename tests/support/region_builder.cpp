@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include "region/layout.h"
+
 namespace testing_support {
 
 ByteVec zlibCompress(const ByteVec& data, int level) {
@@ -40,15 +42,15 @@ ByteVec zlibRecord(const ByteVec& nbt) {
 }
 
 RegionBuilder& RegionBuilder::record(int x, int z, const ByteVec& bytes) {
-  records_[x + 32 * z] = bytes;
+  records_[x + region::kRegionSide * z] = bytes;
   return *this;
 }
 RegionBuilder& RegionBuilder::location(int x, int z, uint32_t sector, uint8_t count) {
-  locations_[x + 32 * z] = {sector, count};
+  locations_[x + region::kRegionSide * z] = {sector, count};
   return *this;
 }
 RegionBuilder& RegionBuilder::timestamp(int x, int z, uint32_t value) {
-  timestamps_[x + 32 * z] = value;
+  timestamps_[x + region::kRegionSide * z] = value;
   return *this;
 }
 RegionBuilder& RegionBuilder::tail(const ByteVec& bytes) {
@@ -57,24 +59,16 @@ RegionBuilder& RegionBuilder::tail(const ByteVec& bytes) {
 }
 
 ByteVec RegionBuilder::build() const {
-  ByteVec file(8192, 0);
-  auto putEntry = [&](int n, uint32_t sector, uint8_t count) {
-    file[4 * n] = static_cast<uint8_t>(sector >> 16);
-    file[4 * n + 1] = static_cast<uint8_t>(sector >> 8);
-    file[4 * n + 2] = static_cast<uint8_t>(sector);
-    file[4 * n + 3] = count;
-  };
+  using namespace region;
+  ByteVec file(kHeaderSize, 0);
   for (const auto& [n, bytes] : records_) {
-    uint32_t sector = static_cast<uint32_t>(file.size() / 4096);
-    size_t sectors = (bytes.size() + 4095) / 4096;
-    putEntry(n, sector, static_cast<uint8_t>(sectors));
+    const auto sector = static_cast<uint32_t>(file.size() / kSectorSize);
+    storeLocation(file.data(), n, {sector, static_cast<uint8_t>(sectorsFor(static_cast<int64_t>(bytes.size())))});
     file.insert(file.end(), bytes.begin(), bytes.end());
-    file.resize(file.size() + (4096 - file.size() % 4096) % 4096, 0);
+    file.resize(static_cast<size_t>(sectorsFor(static_cast<int64_t>(file.size())) * kSectorSize), 0);
   }
-  for (const auto& [n, entry] : locations_) putEntry(n, entry.first, entry.second);
-  for (const auto& [n, value] : timestamps_) {
-    for (int i = 0; i < 4; ++i) file[4096 + 4 * n + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-  }
+  for (const auto& [n, entry] : locations_) storeLocation(file.data(), n, {entry.first, entry.second});
+  for (const auto& [n, value] : timestamps_) storeTimestamp(file.data(), n, value);
   file.insert(file.end(), tail_.begin(), tail_.end());
   return file;
 }

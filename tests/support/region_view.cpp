@@ -2,25 +2,23 @@
 
 #include "nbt/tree.h"
 #include "nbt/writer.h"
+#include "region/layout.h"
 
 namespace testing_support {
 
-namespace {
-uint32_t u32(const ByteVec& b, size_t at) {
-  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
-}  // namespace
+using namespace region;
 
 SlotEntry slotEntry(const ByteVec& file, int x, int z) {
-  size_t n = static_cast<size_t>(x + 32 * z);
-  if (file.size() < 8192) return {};
-  return {u32(file, 4 * n) >> 8, file[4 * n + 3], u32(file, 4096 + 4 * n)};
+  const int n = x + kRegionSide * z;
+  if (file.size() < kHeaderSize) return {};
+  const Location location = loadLocation(file.data(), n);
+  return {location.sector, location.count, loadTimestamp(file.data(), n)};
 }
 
 ByteVec recordAt(const ByteVec& file, int x, int z) {
-  size_t offset = size_t{slotEntry(file, x, z).sector} * 4096;
-  if (offset == 0 || offset + 5 > file.size()) return {};
-  size_t length = u32(file, offset);
+  const size_t offset = size_t{slotEntry(file, x, z).sector} * kSectorSize;
+  if (offset == 0 || offset + kRecordHeaderSize > file.size()) return {};
+  const size_t length = nbt::loadU32(file.data() + offset);
   if (length > file.size() - offset - 4) return {};
   return ByteVec(file.begin() + static_cast<long>(offset), file.begin() + static_cast<long>(offset + 4 + length));
 }
