@@ -29,11 +29,13 @@ class Reader {
   uint32_t offset() const { return static_cast<uint32_t>(in_.consumed()); }
 
   bool tag(uint8_t type, uint16_t nameLength) {
-    if (!indexing_) return payload(type);
-    if (nodes_.size() >= kMaxTags) {
+    // Counted whether indexed or not, so that a tree is refused the same way
+    // however much of it is indexed.
+    if (++tags_ > kMaxTags) {
       tooManyTags_ = true;
       return false;
     }
+    if (!indexing_) return payload(type);
     const size_t self = nodes_.size();
     // Field by field, in place: a record built whole on the stack and copied
     // in stalls on the copy, and this runs once per tag.
@@ -155,6 +157,7 @@ class Reader {
   bool indexing_ = true;  // off inside entries the scope leaves out
   int depth_ = 0;
   uint32_t endBudget_ = kMaxEndElements;
+  uint32_t tags_ = 0;
   bool tooManyTags_ = false;
 };
 

@@ -39,8 +39,8 @@ constexpr int kMaxDepth = 512;
 constexpr uint32_t kMaxEndElements = 1u << 16;
 // The game reads string and name lengths as unsigned 16-bit numbers.
 constexpr size_t kMaxStringBytes = 65535;
-// Tags one tree may index (16 bytes each): real chunks hold a few thousand,
-// the densest a few hundred thousand; a chunk beyond this is hostile.
+// Tags one tree may hold (indexed, 16 bytes each): real chunks hold a few
+// thousand, the densest a few hundred thousand; a chunk beyond this is hostile.
 constexpr uint32_t kMaxTags = 1u << 22;
 
 class Tree;

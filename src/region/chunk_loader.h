@@ -34,6 +34,8 @@ class ChunkLoader {
   nbt::Tree& tree() { return tree_; }
   // The bytes the last load inflated (also when they were not a tree).
   size_t inflatedSize() const { return inflater_.size(); }
+  // Gives back the memory of the last chunk, which the tree then no longer has.
+  void release() { inflater_.release(); }
 
  private:
   Inflater inflater_;

@@ -35,7 +35,13 @@ Inflater::Inflater(bool zlibOnly) : zlibOnly_(zlibOnly), fast_(libdeflate_alloc_
 
 Inflater::~Inflater() {
   libdeflate_free_decompressor(fast_);
+  release();
+}
+
+void Inflater::release() {
   if (buffer_) munmap(buffer_, capacity_);
+  buffer_ = nullptr;
+  capacity_ = size_ = 0;
 }
 
 // Mapped from the system directly, so that a buffer given up is given back at
@@ -64,14 +70,16 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
     size_t want = std::max({capacity_, 4 * size, kStep});
     for (;;) {
       reserve(std::min(want, kMaxChunkBytes));
+      // Never more than the bound, whatever room an earlier chunk left.
+      const size_t room = std::min(capacity_, kMaxChunkBytes);
       size_t produced = 0;
-      const libdeflate_result r = libdeflate_zlib_decompress(fast_, data, size, buffer_, capacity_, &produced);
+      const libdeflate_result r = libdeflate_zlib_decompress(fast_, data, size, buffer_, room, &produced);
       if (r == LIBDEFLATE_SUCCESS) {
         size_ = produced;
         return {};
       }
-      if (r != LIBDEFLATE_INSUFFICIENT_SPACE || capacity_ >= kMaxChunkBytes) break;
-      want = 2 * capacity_;
+      if (r != LIBDEFLATE_INSUFFICIENT_SPACE || room >= kMaxChunkBytes) break;
+      want = 2 * room;
     }
   }
   return inflateWithZlib(data, size);
@@ -126,12 +134,14 @@ CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
   do {
+    // Within what the caller reserved, if it did: growing would copy the output.
     const size_t at = output.size();
-    output.resize(at + kStep);
+    const size_t step = output.capacity() > at ? std::min(kStep, output.capacity() - at) : kStep;
+    output.resize(at + step);
     stream.next_out = output.data() + at;
-    stream.avail_out = static_cast<uInt>(kStep);
+    stream.avail_out = static_cast<uInt>(step);
     r = deflate(&stream, Z_FINISH);
-    output.resize(at + kStep - stream.avail_out);
+    output.resize(at + step - stream.avail_out);
     if (r == Z_STREAM_ERROR) {
       deflateEnd(&stream);
       return {CodecStatus::streamError, "deflate", r};

@@ -43,6 +43,8 @@ class Inflater {
   // The last inflated chunk (after a failure, possibly part of it).
   const uint8_t* data() const { return buffer_; }
   size_t size() const { return size_; }
+  // Gives the buffer back, and with it the last chunk.
+  void release();
 
  private:
   CodecStatus inflateWithZlib(const uint8_t* data, size_t size);

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -156,11 +157,15 @@ struct Scan {
     try {
       ChunkLoader loader(options.zlibOnly);
       size_t inflated = 0;
-      const int limit = helpers ? threadLimit() : 1;  // asking the system takes a file read
+      int limit = helpers ? threadLimit() : 1;  // asking the system takes a file read
       for (size_t k; (k = next++) < items.size();) {
         if (helpers && static_cast<int>(helpers->size()) + 1 < limit &&
             (options.threads > 0 || (inflated > kInflatedBeforeAHelper && items.size() - k > kItemsLeftForAHelper))) {
-          helpers->push_back(startHelper());
+          try {
+            helpers->push_back(startHelper());
+          } catch (const std::system_error&) {
+            limit = 1;  // the system has no thread to spare: go on alone
+          }
         }
         SlotReport report(ordered, k);
         const ChunkLoader::Result result = loader.load(file, items[k], report, ChunkLoader::Use::findBooks);
@@ -201,12 +206,19 @@ class RepairAgain : public RecordSource {
       void add(Finding, const std::string&) override {}
     } silent;
     const ChunkLoader::Result result = loader_.load(file_, n, silent, ChunkLoader::Use::rewrite);
-    if (!result.repaired) return NewRecord::keepStored;  // the file changed since it was read
+    if (result.fatal) return NewRecord::fatal;
+    if (!result.repaired) {
+      // The scan repaired it; loading it again must too, unless the file changed.
+      printMessage("Warning: Chunk %i,%i did not load as it did a moment ago; it is kept exactly as it was stored\n",
+                   slotX(n), slotZ(n));
+      return NewRecord::keepStored;
+    }
     // Reserved whole: growing it step by step would hold two copies at once.
     nbt::Tag root = loader_.tree().root();
     serialised_.clear();
     serialised_.reserve(3 + root.payloadSize() + loader_.tree().growth());
     nbt::writeNamedTag("", root, serialised_);
+    loader_.release();  // the inflated chunk, not needed beside the serialised one
     const CodecStatus status = makeRecord(serialised_.data(), serialised_.size(), record);
     if (status.outcome != CodecStatus::ok) {
       printMessage("%s", codecLine(status).c_str());

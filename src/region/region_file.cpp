@@ -11,6 +11,15 @@
 
 namespace region {
 
+namespace {
+
+RegionFile::Identity identityOf(const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+          static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
+}
+
+}  // namespace
+
 RegionFile::~RegionFile() {
   if (fd_ >= 0) close(fd_);
 }
@@ -36,15 +45,16 @@ bool RegionFile::open(const char* path) {
     return false;
   }
   size_ = info.st_size;
+  opened_ = identityOf(info);
   if (size_ > 0 && size_ < kHeaderSize) {
     printMessage("Error: file '%s' is too short to be a region file (%lld bytes; its tables alone take %lld)!\n",
                  path, static_cast<long long>(size_), static_cast<long long>(kHeaderSize));
     return false;
   }
-  uint8_t header[kHeaderSize] = {};
-  if (size_ > 0 && !readAt(0, header, sizeof header)) {
+  uint8_t* header = header_.data();
+  if (size_ > 0 && !readAt(0, header, kHeaderSize)) {
     // Every slot stays empty rather than built from bytes that were never read.
-    std::fill(std::begin(header), std::end(header), 0);
+    header_.fill(0);
   }
   for (int n = 0; n < kSlotCount; ++n) {
     const Location location = loadLocation(header, n);
@@ -54,6 +64,13 @@ bool RegionFile::open(const char* path) {
     if (slots[n].offset == 0) slots[n].extent = 0;
   }
   return true;
+}
+
+bool RegionFile::unchanged(const char* path) const {
+  struct stat now, named;
+  std::array<uint8_t, kHeaderSize> header{};
+  return fstat(fd_, &now) == 0 && identityOf(now) == opened_ && stat(path, &named) == 0 &&
+         identityOf(named) == opened_ && (size_ == 0 || (readAt(0, header.data(), kHeaderSize) && header == header_));
 }
 
 int64_t RegionFile::storedExtent(const Slot& slot, const uint8_t* header) const {

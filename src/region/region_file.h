@@ -38,6 +38,12 @@ class RegionFile {
   // through printMessage; then the result is false.
   bool open(const char* path);
 
+  // Whether `path` still names the file opened, as it was then: the same
+  // file, size, modification time and tables. A rewrite is built from what
+  // was read, so it must not replace a file that changed since (a game
+  // saving the region while the run goes on).
+  bool unchanged(const char* path) const;
+
   int fd() const { return fd_; }
   int64_t size() const { return size_; }
   std::array<Slot, kSlotCount> slots;
@@ -60,6 +66,20 @@ class RegionFile {
 
   int fd_ = -1;
   int64_t size_ = 0;
+
+ public:
+  struct Identity {
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
+    bool operator==(const Identity& o) const {
+      return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
+             modifiedNanoseconds == o.modifiedNanoseconds;
+    }
+  };
+
+ private:
+  Identity opened_;
+  std::array<uint8_t, kHeaderSize> header_{};  // the tables as read
 };
 
 }  // namespace region

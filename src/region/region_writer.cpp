@@ -244,6 +244,13 @@ CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record) {
 }
 
 int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
+  const bool fromFile = original.fd() >= 0;
+  auto changed = [&] {
+    if (!fromFile || original.unchanged(path)) return false;
+    printMessage("Error: file '%s' changed while it was being repaired; it is left as it was!\n", path);
+    return true;
+  };
+  if (changed()) return 1;
   // Replace what a symbolic link points at, so the link stays a link.
   char resolved[PATH_MAX];
   const std::string target = realpath(path, resolved) ? resolved : path;
@@ -277,6 +284,13 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
   if (close(fd) != 0) out.fail(errno);
   if (writer.fatal) {
     // The source has said why; the original stays as it was.
+    removePendingTemporary();
+    releaseTemporaryGuard();
+    return 1;
+  }
+  // Last, as close to the rename as can be: a region saved since it was read
+  // would lose what was saved.
+  if (!out.failed() && changed()) {
     removePendingTemporary();
     releaseTemporaryGuard();
     return 1;
