@@ -1,11 +1,11 @@
 #pragma once
 
-// Runs the real pagemend binary in a scratch folder and captures what it printed.
+// Running the real programs and handling the files they work on.
 
 #include <string>
 #include <vector>
 
-#include "support/region_builder.h"
+#include "support/region_text.h"
 
 namespace testing_support {
 
@@ -34,14 +34,15 @@ class ScratchDir {
 std::string quoted(const std::string& s);
 void writeFile(const std::string& path, const ByteVec& bytes);
 ByteVec readFile(const std::string& path);
-
-// Writes `region` to a file in a scratch folder and runs pagemend on it.
-// Every occurrence of the file's path in the output is replaced by "REGION".
-struct RegionRun : RunResult {
-  ByteVec before;
-  ByteVec after;
-};
-RegionRun runOnRegion(const ByteVec& region);
+// Runs pagemend with these arguments.
 RunResult runPagemend(const std::vector<std::string>& args);
 
+// The folder of the real region files of other projects (../shared/regions,
+// or PAGEMEND_REAL_REGIONS), or "" when it is not there; never copied here.
+std::string realRegionsDir();
+
 }  // namespace testing_support
+
+#define SKIP_WITHOUT_REAL_REGIONS(dir)                       \
+  const std::string dir = testing_support::realRegionsDir(); \
+  if (dir.empty()) GTEST_SKIP() << "real region files (../shared/regions) absent"

@@ -1,0 +1,195 @@
+// Every folder under tests/cases is a case:
+//   region.txt (see support/region_text.h), input.mca, or `from` ("real NAME"
+//     for a region of ../shared/regions, "repo PATH" for a file here, with
+//     region.txt's records added to it): the file REGION, if the case has one;
+//   command: a shell command line (default "pagemend REGION"), in which
+//     pagemend, pagemend-dump, REGION, FOLDER (REGION's folder) and MISSING
+//     (a file that is not there) stand for what they name;
+//   expected: what it prints (standard output and error, the paths as those
+//     words), then "exit N";
+//   result.txt: the chunks the run writes afresh, compared through their
+//     inflated bytes (so zlib's version does not matter); every other slot
+//     must hold what it held.
+// A case that runs pagemend runs twice, with libdeflate on two threads and
+// with zlib alone on one, which must agree. Its region must be left as it
+// was unless a page was repaired and the run succeeded; then it must be laid
+// out as the README says, keep every chunk and its timestamps, and have
+// nothing left to repair.
+// PAGEMEND_RECORD_CASES=1 writes `expected` from what the command printed,
+// for a new case: read it before committing it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "region/layout.h"
+#include "support/run.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using namespace region;
+
+namespace {
+
+std::string textOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct Input {
+  bool present = false;
+  ByteVec bytes;
+  std::string skip;  // why the case cannot run here
+};
+
+Input inputOf(const fs::path& dir) {
+  Input in;
+  if (fs::exists(dir / "from")) {
+    std::istringstream from(textOf(dir / "from"));
+    std::string kind, name;
+    from >> kind >> name;
+    const std::string folder = kind == "real" ? realRegionsDir() : PAGEMEND_SOURCE_DIR;
+    if (folder.empty()) in.skip = "real region files (../shared/regions) absent";
+    in.bytes = readFile(folder + "/" + name);
+  }
+  if (fs::exists(dir / "input.mca")) in.bytes = readFile(dir / "input.mca");
+  if (fs::exists(dir / "region.txt")) in.bytes = regionFromText(textOf(dir / "region.txt"), in.bytes);
+  in.present = fs::exists(dir / "from") || fs::exists(dir / "input.mca") || fs::exists(dir / "region.txt");
+  return in;
+}
+
+struct Outcome {
+  std::string output;  // with "exit N" last
+  ByteVec after;
+};
+
+// Runs a command line in a scratch folder, with these variables set.
+Outcome run(const std::string& command, const Input& input, const std::string& variables) {
+  ScratchDir scratch;
+  const std::vector<std::pair<std::string, std::string>> words = {
+      {"REGION", scratch.file("r.0.0.mca")}, {"MISSING", scratch.file("missing.mca")}, {"FOLDER", scratch.path()},
+      {"pagemend-dump", PAGEMEND_DUMP_BINARY}, {"pagemend", PAGEMEND_BINARY}};
+  if (input.present) writeFile(words[0].second, input.bytes);
+  std::string line = command;
+  for (const auto& [word, path] : words) {
+    line = std::regex_replace(line, std::regex("(^|[\\s;(|&])" + word + "(?=$|[\\s;/)|&])"), "$1" + path);
+  }
+  std::string prefix = "export " + variables + "; ";
+#ifdef PAGEMEND_SANITIZED
+  prefix += "prlimit() { shift; \"$@\"; }; ";  // the sanitizers need far more address space than a limit allows
+#endif
+  const RunResult r = runCommand(prefix + "{ " + line + "\n}");
+  Outcome out{r.output + "exit " + std::to_string(r.exitCode) + "\n", {}};
+  for (const auto& [word, path] : words) {
+    for (size_t at = 0; (at = out.output.find(path, at)) != std::string::npos; at += word.size()) {
+      out.output.replace(at, path.size(), word);
+    }
+  }
+  if (input.present) out.after = readFile(words[0].second);
+  return out;
+}
+
+// A slot's record inflated, when it is a whole zlib record that inflates.
+ByteVec inflated(const ByteVec& file, int n) {
+  const ByteVec record = recordAt(file, n);
+  if (record.size() <= kRecordHeaderSize || record[4] != kZlibCompression) return {};
+  return zlibInflate(ByteVec(record.begin() + kRecordHeaderSize, record.end()));
+}
+
+// The sectors a slot's location entry claims.
+ByteVec sectorsOf(const ByteVec& file, int n) {
+  const Location at = loadLocation(file.data(), n);
+  const size_t from = std::min(file.size(), size_t{at.sector} * kSectorSize);
+  return ByteVec(file.begin() + static_cast<long>(from),
+                 file.begin() + static_cast<long>(std::min(file.size(), from + size_t{at.count} * kSectorSize)));
+}
+
+// Slot by slot: what `rewritten` (a region of the chunks written afresh)
+// holds, or else what `input` held: the same inflated chunk, or for a record
+// that does not inflate, the same stored bytes. Without `rewritten`, any
+// chunk may have been written afresh, but none lost.
+void expectChunks(const ByteVec& input, const ByteVec& rewritten, const ByteVec& actual) {
+  for (int n = 0; n < kSlotCount; ++n) {
+    SCOPED_TRACE("slot " + std::to_string(slotX(n)) + "," + std::to_string(slotZ(n)));
+    const ByteVec& expected = !rewritten.empty() && loadLocation(rewritten.data(), n).sector ? rewritten : input;
+    const ByteVec want = inflated(expected, n), stored = recordAt(expected, n);
+    if (!want.empty()) {
+      EXPECT_TRUE(rewritten.empty() ? !inflated(actual, n).empty() : want == inflated(actual, n)) << "chunk differs";
+    } else if (loadLocation(actual.data(), n).sector) {
+      EXPECT_TRUE(stored.empty() ? sectorsOf(expected, n) == sectorsOf(actual, n) : stored == recordAt(actual, n))
+          << "stored bytes differ";
+    }
+  }
+}
+
+// Records from sector 2 in slot order without gaps, each that inflates
+// followed by zeros to its sector's end (in these cases, chunks that inflate
+// are loaded or written afresh), the timestamps as read.
+void expectWellLaidOut(const ByteVec& before, const ByteVec& after) {
+  uint32_t next = 2;
+  for (int n = 0; n < kSlotCount; ++n) {
+    SCOPED_TRACE("slot " + std::to_string(slotX(n)) + "," + std::to_string(slotZ(n)));
+    EXPECT_EQ(loadTimestamp(after.data(), n), loadTimestamp(before.data(), n));
+    const Location at = loadLocation(after.data(), n);
+    if (at.sector == 0) continue;
+    ASSERT_EQ(at.sector, next);
+    next += at.count;
+    const ByteVec record = recordAt(after, n), sectors = sectorsOf(after, n);
+    if (inflated(after, n).empty()) continue;
+    EXPECT_EQ(at.count, sectorsFor(static_cast<int64_t>(record.size())));
+    EXPECT_TRUE(std::all_of(sectors.begin() + static_cast<long>(record.size()), sectors.end(), [](uint8_t b) { return b == 0; }));
+  }
+  EXPECT_EQ(after.size(), size_t{next} * kSectorSize);
+}
+
+class Case : public testing::TestWithParam<std::string> {};
+
+TEST_P(Case, PrintsAndLeavesWhatIsExpected) {
+  const fs::path dir = fs::path(PAGEMEND_SOURCE_DIR) / "tests" / "cases" / GetParam();
+  const Input input = inputOf(dir);
+  if (!input.skip.empty()) GTEST_SKIP() << input.skip;
+  const std::string command = fs::exists(dir / "command") ? textOf(dir / "command") : "pagemend REGION";
+  const bool runsPagemend = std::regex_search(command, std::regex("(^|[\\s;])pagemend\\s"));
+  const Outcome out = run(command, input, "PAGEMEND_THREADS=2");
+  if (std::getenv("PAGEMEND_RECORD_CASES")) {
+    std::ofstream(dir / "expected", std::ios::binary) << out.output;
+    return;
+  }
+  EXPECT_EQ(out.output, textOf(dir / "expected"));
+  if (!runsPagemend) return;
+  const Outcome zlibAlone = run(command, input, "PAGEMEND_THREADS=1 PAGEMEND_INFLATER=zlib");
+  EXPECT_EQ(zlibAlone.output, out.output);
+  EXPECT_TRUE(zlibAlone.after == out.after);
+  if (out.output.find(" repaired\n") == std::string::npos || out.output.find("exit 0\n") == std::string::npos) {
+    EXPECT_TRUE(out.after == input.bytes) << "the region changed";
+    return;
+  }
+  expectChunks(input.bytes, fs::exists(dir / "result.txt") ? regionFromText(textOf(dir / "result.txt")) : ByteVec(), out.after);
+  expectWellLaidOut(input.bytes, out.after);
+  // A second run finds nothing left to repair (but in a chunk kept as stored).
+  if (out.output.find("kept exactly as it was stored") != std::string::npos) return;
+  const Outcome again = run("pagemend REGION", Input{true, out.after, ""}, "PAGEMEND_THREADS=2");
+  EXPECT_EQ(again.output.find(" repaired\n"), std::string::npos);
+  EXPECT_TRUE(again.after == out.after);
+}
+
+std::vector<std::string> caseNames() {
+  std::vector<std::string> names;
+  for (auto& entry : fs::directory_iterator(fs::path(PAGEMEND_SOURCE_DIR) / "tests" / "cases")) {
+    names.push_back(entry.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string testName(const testing::TestParamInfo<std::string>& info) {
+  return std::regex_replace(info.param, std::regex("[^A-Za-z0-9]"), "_");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Case, testing::ValuesIn(caseNames()), testName);
+
+}  // namespace

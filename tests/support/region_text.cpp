@@ -1,0 +1,306 @@
+#include "support/region_text.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <random>
+#include <stdexcept>
+
+#include "region/layout.h"
+
+namespace testing_support {
+
+namespace {
+
+// Constant, not dynamic, so that text may be read while statics are being set up.
+const char* const kTypes[] = {"end",   "byte",   "short", "int",      "long", "float", "double",
+                              "bytes", "string", "list",  "compound", "ints", "longs"};
+const int kSizes[] = {0, 1, 2, 4, 8, 4, 8, 1, 0, 0, 0, 4, 8};  // of a number, or an array's element
+
+void put(ByteVec& out, uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void append(ByteVec& out, const ByteVec& b) { out.insert(out.end(), b.begin(), b.end()); }
+void append(ByteVec& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+void string(ByteVec& out, const std::string& s) {
+  put(out, s.size(), 2);
+  append(out, s);
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::string& text) : text_(text) {}
+
+  bool atEnd() {
+    skipSpace();
+    return at_ >= text_.size();
+  }
+
+  // A word, a quoted string (unquoted, escapes \n \t \r \0 \xHH), or one of ( ) { } [ ].
+  std::string next() {
+    skipSpace();
+    quoted_ = false;
+    if (at_ >= text_.size()) fail("unexpected end");
+    if (std::strchr("(){}[]", text_[at_])) return std::string(1, text_[at_++]);
+    std::string out;
+    if (text_[at_] != '"') {
+      while (at_ < text_.size() && !std::isspace(static_cast<unsigned char>(text_[at_])) && !std::strchr("(){}[]\"", text_[at_])) {
+        out += text_[at_++];
+      }
+      return out;
+    }
+    for (++at_; at_ < text_.size() && text_[at_] != '"'; ++at_) {
+      char c = text_[at_];
+      if (c == '\\') {
+        c = text_[++at_];
+        if (c == 'x') {
+          c = static_cast<char>(std::stoi(text_.substr(at_ + 1, 2), nullptr, 16));
+          at_ += 2;
+        } else {
+          c = c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c == '0' ? '\0' : c;
+        }
+      }
+      out += c;
+    }
+    ++at_;
+    quoted_ = true;
+    return out;
+  }
+  std::string peek() {
+    const size_t saved = at_;
+    std::string word = next();
+    at_ = saved;
+    return word;
+  }
+  long long number() {
+    const std::string word = next();
+    try {
+      // Unsigned where it can be, so that 64-bit bit patterns fit.
+      return word[0] == '-' ? std::stoll(word, nullptr, 0) : static_cast<long long>(std::stoull(word, nullptr, 0));
+    } catch (...) {
+      fail("not a number: " + word);
+    }
+  }
+  [[noreturn]] void fail(const std::string& what) const {
+    throw std::runtime_error("region text, at " + std::to_string(at_) + ": " + what);
+  }
+
+  // ( BYTES ), or { BYTES } with its closing 0 when `close` is "}".
+  ByteVec group(const char* open = "(", const char* close = ")") {
+    if (next() != open) fail(std::string("expected ") + open);
+    ByteVec out;
+    while (peek() != close) item(out);
+    next();
+    return out;
+  }
+
+  void item(ByteVec& out) {
+    const std::string word = next();
+    if (quoted_) return append(out, word);
+    if (word.size() >= 2 && word[0] == 'u' && std::isdigit(static_cast<unsigned char>(word[1]))) {
+      return put(out, static_cast<uint64_t>(number()), std::stoi(word.substr(1)) / 8);
+    }
+    if (word == "hex") {
+      const std::string digits = next();
+      for (size_t i = 0; i + 1 < digits.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    } else if (word == "str") {
+      string(out, next());
+    } else if (word == "zlib") {
+      const int level = peek() == "(" ? 6 : static_cast<int>(number());
+      append(out, zlibCompress(group(), level));
+    } else if (word == "record" || word == "shortrecord" || word == "sized") {
+      const bool zlib = word != "sized";
+      const auto type = static_cast<uint8_t>(zlib ? region::kZlibCompression : number());
+      const ByteVec data = zlib ? zlibCompress(group()) : group();
+      put(out, data.size() + (word == "shortrecord" ? 0 : 1), 4);
+      out.push_back(type);
+      append(out, data);
+    } else if (word == "repeat") {
+      const long long times = number();
+      const ByteVec once = group();
+      for (long long i = 0; i < times; ++i) append(out, once);
+    } else if (word == "random") {
+      const long long size = number();
+      std::mt19937 rng(static_cast<unsigned>(number()));
+      for (long long i = 0; i < size; ++i) out.push_back(static_cast<uint8_t>(rng()));
+    } else if (word == "cut" || word == "head") {
+      const auto n = static_cast<size_t>(number());
+      ByteVec all = group();
+      all.resize(word == "head" ? std::min(n, all.size()) : all.size() - std::min(n, all.size()));
+      append(out, all);
+    } else if (word == "payload") {
+      payload(out, type());
+    } else {
+      const int id = typeOf(word);
+      out.push_back(static_cast<uint8_t>(id));
+      string(out, next());
+      payload(out, id);
+    }
+  }
+
+ private:
+  int typeOf(const std::string& word) {
+    const auto it = std::find(std::begin(kTypes), std::end(kTypes), word);
+    if (it != std::end(kTypes)) return static_cast<int>(it - std::begin(kTypes));
+    if (!std::isdigit(static_cast<unsigned char>(word[0]))) fail("unknown word " + word);
+    return std::stoi(word, nullptr, 0);
+  }
+  int type() { return typeOf(next()); }
+
+  void payload(ByteVec& out, int id) {
+    if (id >= 1 && id <= 4) return put(out, static_cast<uint64_t>(number()), kSizes[id]);
+    if (id == 5 || id == 6) {
+      const std::string word = next();
+      uint64_t bits = 0;
+      if (word.rfind("0x", 0) == 0) {
+        bits = std::stoull(word, nullptr, 16);
+      } else if (id == 5) {
+        const float f = std::stof(word);
+        std::memcpy(&bits, &f, 4);
+      } else {
+        const double d = std::stod(word);
+        std::memcpy(&bits, &d, 8);
+      }
+      return put(out, bits, kSizes[id]);
+    }
+    if (id == 8) return string(out, next());
+    if (id == 10) {
+      append(out, group("{", "}"));
+      return out.push_back(0);
+    }
+    const int element = id == 9 ? type() : id;
+    if (next() != "[") fail("expected [");
+    ByteVec elements;
+    uint32_t count = 0;
+    for (; peek() != "]"; ++count) {
+      if (id == 9) {
+        payload(elements, element);
+      } else {
+        put(elements, static_cast<uint64_t>(number()), kSizes[id]);
+      }
+    }
+    next();
+    if (id == 9) out.push_back(static_cast<uint8_t>(element));
+    put(out, count, 4);
+    append(out, elements);
+  }
+
+  void skipSpace() {
+    while (at_ < text_.size() && (std::isspace(static_cast<unsigned char>(text_[at_])) || text_[at_] == '#')) {
+      if (text_[at_] == '#') at_ = std::min(text_.find('\n', at_), text_.size());
+      if (at_ < text_.size()) ++at_;
+    }
+  }
+
+  const std::string& text_;
+  size_t at_ = 0;
+  bool quoted_ = false;
+};
+
+}  // namespace
+
+ByteVec zlibCompress(const ByteVec& data, int level) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  ByteVec out(size);
+  compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level);
+  out.resize(size);
+  return out;
+}
+
+ByteVec zlibInflate(const ByteVec& data) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return {};
+  zs.next_in = const_cast<Bytef*>(data.data());
+  zs.avail_in = static_cast<uInt>(data.size());
+  ByteVec out, buffer(1 << 16);
+  int r = Z_OK;
+  while (r == Z_OK) {
+    zs.next_out = buffer.data();
+    zs.avail_out = static_cast<uInt>(buffer.size());
+    r = inflate(&zs, Z_NO_FLUSH);
+    out.insert(out.end(), buffer.begin(), buffer.end() - zs.avail_out);
+  }
+  inflateEnd(&zs);
+  return r == Z_STREAM_END ? out : ByteVec{};
+}
+
+ByteVec recordAt(const ByteVec& file, int n) {
+  using namespace region;
+  const size_t offset = file.size() < kHeaderSize ? 0 : size_t{loadLocation(file.data(), n).sector} * kSectorSize;
+  if (offset == 0 || offset + kRecordHeaderSize > file.size()) return {};
+  const size_t length = nbt::loadU32(file.data() + offset);
+  if (length > file.size() - offset - 4) return {};
+  return ByteVec(file.begin() + static_cast<long>(offset), file.begin() + static_cast<long>(offset + 4 + length));
+}
+
+ByteVec bytesFromText(const std::string& text) {
+  Parser p(text);
+  ByteVec out;
+  while (!p.atEnd()) p.item(out);
+  return out;
+}
+
+ByteVec regionFromText(const std::string& text, const ByteVec& base) {
+  using namespace region;
+  Parser p(text);
+  std::map<int, ByteVec> records;
+  std::vector<std::pair<int, Location>> locations;
+  std::vector<std::pair<int, uint32_t>> timestamps;
+  std::vector<std::pair<size_t, ByteVec>> placed;
+  long long size = -1;
+  while (!p.atEnd()) {
+    const std::string word = p.next();
+    if (word == "place") {
+      const auto at = static_cast<size_t>(p.number());
+      placed.emplace_back(at, p.group());
+    } else if (word == "size") {
+      size = p.number();
+    } else {
+      const auto x = static_cast<int>(p.number());
+      const int n = x + kRegionSide * static_cast<int>(p.number());
+      if (word == "chunk") {
+        ByteVec chunk;
+        if (p.peek() == "(") {
+          chunk = p.group();
+        } else {
+          p.item(chunk);
+        }
+        const ByteVec data = zlibCompress(chunk);
+        put(records[n], data.size() + 1, 4);
+        records[n].push_back(kZlibCompression);
+        append(records[n], data);
+      } else if (word == "slot") {
+        records[n] = p.group();
+      } else if (word == "location") {
+        const auto sector = static_cast<uint32_t>(p.number());
+        locations.push_back({n, {sector, static_cast<uint8_t>(p.number())}});
+      } else if (word == "timestamp") {
+        timestamps.emplace_back(n, static_cast<uint32_t>(p.number()));
+      } else {
+        p.fail("unknown directive " + word);
+      }
+    }
+  }
+  ByteVec file = base.empty() ? ByteVec(kHeaderSize, 0) : base;
+  auto pad = [&] { file.resize(static_cast<size_t>(sectorsFor(static_cast<int64_t>(file.size())) * kSectorSize), 0); };
+  for (const auto& [n, record] : records) {
+    pad();
+    storeLocation(file.data(), n, {static_cast<uint32_t>(file.size() / kSectorSize),
+                                   static_cast<uint8_t>(sectorsFor(static_cast<int64_t>(record.size())))});
+    append(file, record);
+  }
+  pad();
+  for (const auto& [at, bytes] : placed) {
+    file.resize(std::max(file.size(), at + bytes.size()), 0);
+    std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<long>(at));
+  }
+  for (const auto& [n, location] : locations) storeLocation(file.data(), n, location);
+  for (const auto& [n, value] : timestamps) storeTimestamp(file.data(), n, value);
+  if (size >= 0) file.resize(static_cast<size_t>(size), 0);
+  return file;
+}
+
+}  // namespace testing_support
