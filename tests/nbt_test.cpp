@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <regex>
 
 #include "nbt/writer.h"
 #include "support/run.h"
@@ -28,46 +28,28 @@ Read readAndWrite(uint8_t type, const ByteVec& bytes) {
   return r;
 }
 
-// The bytes between the first "(" and its matching ")" of `text`, from `at`.
-ByteVec group(const std::string& text, size_t& at) {
-  const size_t open = text.find('(', at);
-  size_t close = open;
-  for (int depth = 0; close < text.size(); ++close) {
-    depth += text[close] == '(' ? 1 : text[close] == ')' ? -1 : 0;
-    if (depth == 0) break;
-  }
-  at = close + 1;
-  return testing_support::bytesFromText(text.substr(open + 1, close - open - 1));
-}
-
 TEST(Tags, ReadWhatIsATreeAndWriteItBack) {
-  const char* const types[] = {"end", "byte", "short", "int", "long", "float", "double",
-                               "bytes", "string", "list", "compound", "ints", "longs"};
+  const std::vector<std::string> types = {"end",   "byte",   "short", "int",      "long", "float", "double",
+                                          "bytes", "string", "list",  "compound", "ints", "longs"};
+  const std::regex row("(\\w+) \\((.*?)\\) -> (rejected|reads (\\d+)( writes \\((.*)\\))?)");
   std::ifstream file(std::string(PAGEMEND_SOURCE_DIR) + "/tests/tags.txt");
   int rows = 0;
   for (std::string line; std::getline(file, line);) {
+    std::smatch m;
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line.substr(0, 120));
-    std::istringstream head(line);
-    std::string typeWord;
-    head >> typeWord;
-    int type = static_cast<int>(std::find(std::begin(types), std::end(types), typeWord) - std::begin(types));
-    if (type == 13) type = std::stoi(typeWord);
-    size_t at = 0;
-    const ByteVec input = group(line, at);
-    std::istringstream verdict(line.substr(line.find("->", at) + 2));
-    std::string word;
-    size_t consumed = 0;
-    verdict >> word >> consumed;
-    const Read r = readAndWrite(static_cast<uint8_t>(type), input);
+    ASSERT_TRUE(std::regex_match(line, m, row)) << "a row of another form";
+    const auto known = std::find(types.begin(), types.end(), m[1].str());
+    const auto type = static_cast<uint8_t>(known != types.end() ? known - types.begin() : std::stoi(m[1]));
+    const ByteVec input = testing_support::bytesFromText(m[2]);
+    const Read r = readAndWrite(type, input);
     ++rows;
-    ASSERT_EQ(r.accepted, word == "reads");
+    ASSERT_EQ(r.accepted, m[3] != "rejected");
     if (!r.accepted) continue;
-    EXPECT_EQ(r.consumed, consumed);
-    const bool other = line.find("writes", at) != std::string::npos;
-    EXPECT_EQ(r.written, other ? group(line, at) : ByteVec(input.begin(), input.begin() + static_cast<long>(consumed)));
+    EXPECT_EQ(r.consumed, std::stoul(m[4]));
+    EXPECT_EQ(r.written, m[5].matched ? testing_support::bytesFromText(m[6]) : ByteVec(input.begin(), input.begin() + static_cast<long>(r.consumed)));
     // What was written reads back whole, as the same tree.
-    const Read again = readAndWrite(static_cast<uint8_t>(type), r.written);
+    const Read again = readAndWrite(type, r.written);
     EXPECT_TRUE(again.accepted && again.consumed == r.written.size() && again.written == r.written);
   }
   EXPECT_GT(rows, 40);
