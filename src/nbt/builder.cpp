@@ -1,7 +1,5 @@
 #include "nbt/builder.h"
 
-#include <cstring>
-
 #include "nbt/writer.h"
 
 namespace nbt {
@@ -26,13 +24,6 @@ Builder& Builder::byteTag(std::string_view name, int8_t v) {
   return *this;
 }
 
-Builder& Builder::shortTag(std::string_view name, int16_t v) {
-  head(kTagShort, name);
-  out_.resize(out_.size() + 2);
-  storeU16(out_.data() + out_.size() - 2, static_cast<uint16_t>(v));
-  return *this;
-}
-
 Builder& Builder::intTag(std::string_view name, int32_t v) {
   head(kTagInt, name);
   u32(static_cast<uint32_t>(v));
@@ -43,15 +34,6 @@ Builder& Builder::longTag(std::string_view name, int64_t v) {
   head(kTagLong, name);
   out_.resize(out_.size() + 8);
   storeU64(out_.data() + out_.size() - 8, static_cast<uint64_t>(v));
-  return *this;
-}
-
-Builder& Builder::doubleTag(std::string_view name, double v) {
-  head(kTagDouble, name);
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  out_.resize(out_.size() + 8);
-  storeU64(out_.data() + out_.size() - 8, bits);
   return *this;
 }
 

@@ -24,10 +24,8 @@ class Builder {
 
   // At the top or inside a compound, `name` names the tag; inside a list it is ignored.
   Builder& byteTag(std::string_view name, int8_t v);
-  Builder& shortTag(std::string_view name, int16_t v);
   Builder& intTag(std::string_view name, int32_t v);
   Builder& longTag(std::string_view name, int64_t v);
-  Builder& doubleTag(std::string_view name, double v);
   Builder& stringTag(std::string_view name, std::string_view v);
   Builder& byteArray(std::string_view name, const std::vector<int8_t>& v);
   Builder& intArray(std::string_view name, const std::vector<int32_t>& v);
