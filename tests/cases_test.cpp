@@ -76,7 +76,9 @@ Outcome run(const std::string& command, const Input& input, const std::string& v
   if (input.present) writeFile(words[0].second, input.bytes);
   std::string line = command;
   for (const auto& [word, path] : words) {
-    line = std::regex_replace(line, std::regex("(^|[\\s;(|&])" + word + "(?=$|[\\s;/)|&])"), "$1" + path);
+    // Twice: a word right behind another gives up the space between them the first time.
+    const std::regex standalone("(^|[\\s;(|&])" + word + "($|[\\s;/)|&])");
+    for (int i = 0; i < 2; ++i) line = std::regex_replace(line, standalone, "$1" + path + "$2");
   }
   std::string prefix = "export " + variables + "; ";
 #ifdef PAGEMEND_SANITIZED
