@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "nbt/builder.h"
 #include "nbt/writer.h"
 #include "support/run.h"
 
@@ -91,6 +92,22 @@ TEST(Tags, RealChunksReadWholeAndNoTruncationReads) {
     ASSERT_FALSE(readAndWrite(kTagCompound, ByteVec(smallest.begin() + 3, smallest.begin() + static_cast<long>(cut))).accepted)
         << "cut at " << cut;
   }
+}
+
+// The builder that the example, benchmarks and fuzz seeds are made with
+// writes what the tests' own notation writes.
+TEST(Tags, BuilderWritesEveryKindItOffers) {
+  ByteVec built;
+  Builder(built)
+      .beginCompound("")
+      .byteTag("b", -1).intTag("i", 300).longTag("l", -2).stringTag("s", "x y")
+      .byteArray("ba", {1, -1}).intArray("ia", {7, -7}).longArray("la", {1, -1, 3})
+      .beginList("c", kTagCompound).beginCompound().intTag("n", 1).end().beginCompound().end().end()
+      .beginList("e", kTagInt).end()
+      .end();
+  EXPECT_EQ(built, testing_support::bytesFromText(
+                       "compound \"\" { byte b -1 int i 300 long l -2 string s \"x y\" bytes ba [ 1 -1 ] ints ia [ 7 -7 ] "
+                       "longs la [ 1 -1 3 ] list c compound [ { int n 1 } { } ] list e int [ ] }"));
 }
 
 }  // namespace
