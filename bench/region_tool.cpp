@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "chunk_builder.h"
@@ -100,8 +101,16 @@ struct Silent : books::Report {
 };
 
 int addBook(const char* in, const char* out) {
+  // The book goes into a copy, rewritten in place as pagemend rewrites.
+  std::error_code error;
+  if (!std::filesystem::copy_file(in, out, std::filesystem::copy_options::overwrite_existing, error)) {
+    std::fprintf(stderr, "cannot copy %s to %s: %s\n", in, out, error.message().c_str());
+    return 1;
+  }
+  std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add, error);
   region::RegionFile file;
-  if (!file.open(in)) return 1;
+  if (!file.open(out)) return 1;
   region::ChunkLoader loader;
   region::MadeRecords records;
   Silent silent;
