@@ -29,6 +29,12 @@ void string(ByteVec& out, const std::string& s) {
   put(out, s.size(), 2);
   append(out, s);
 }
+// A record: its length field (one short when `short`), compression type, data.
+void record(ByteVec& out, uint8_t type, const ByteVec& data, bool short_ = false) {
+  put(out, data.size() + (short_ ? 0 : 1), 4);
+  out.push_back(type);
+  append(out, data);
+}
 
 class Parser {
  public:
@@ -109,15 +115,12 @@ class Parser {
     } else if (word == "str") {
       string(out, next());
     } else if (word == "zlib") {
-      const int level = peek() == "(" ? 6 : static_cast<int>(number());
-      append(out, zlibCompress(group(), level));
-    } else if (word == "record" || word == "shortrecord" || word == "sized") {
-      const bool zlib = word != "sized";
-      const auto type = static_cast<uint8_t>(zlib ? region::kZlibCompression : number());
-      const ByteVec data = zlib ? zlibCompress(group()) : group();
-      put(out, data.size() + (word == "shortrecord" ? 0 : 1), 4);
-      out.push_back(type);
-      append(out, data);
+      append(out, zlibCompress(group()));
+    } else if (word == "record" || word == "shortrecord") {
+      record(out, region::kZlibCompression, zlibCompress(group()), word == "shortrecord");
+    } else if (word == "sized") {
+      const auto type = static_cast<uint8_t>(number());
+      record(out, type, group());
     } else if (word == "repeat") {
       const long long times = number();
       const ByteVec once = group();
@@ -202,10 +205,10 @@ class Parser {
 
 }  // namespace
 
-ByteVec zlibCompress(const ByteVec& data, int level) {
+ByteVec zlibCompress(const ByteVec& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   ByteVec out(size);
-  compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level);
+  compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION);
   out.resize(size);
   return out;
 }
@@ -263,15 +266,8 @@ ByteVec regionFromText(const std::string& text, const ByteVec& base) {
       const int n = x + kRegionSide * static_cast<int>(p.number());
       if (word == "chunk") {
         ByteVec chunk;
-        if (p.peek() == "(") {
-          chunk = p.group();
-        } else {
-          p.item(chunk);
-        }
-        const ByteVec data = zlibCompress(chunk);
-        put(records[n], data.size() + 1, 4);
-        records[n].push_back(kZlibCompression);
-        append(records[n], data);
+        p.peek() == "(" ? void(chunk = p.group()) : p.item(chunk);
+        record(records[n] = {}, kZlibCompression, zlibCompress(chunk));
       } else if (word == "slot") {
         records[n] = p.group();
       } else if (word == "location") {

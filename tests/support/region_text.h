@@ -14,7 +14,7 @@
 // BYTES is a sequence of:
 //   u8 N | u16 N | u32 N | u64 N      big-endian numbers
 //   hex "0a1b"   "text"   str "text"  raw bytes; raw bytes; a 2-byte length and the bytes
-//   zlib [LEVEL] ( BYTES )            a zlib stream of the bytes (default level 6)
+//   zlib ( BYTES )                    a zlib stream of the bytes at the default level
 //   sized TYPE ( BYTES )              a record: its length field, compression type TYPE, the bytes
 //   record ( BYTES )                  sized 2 ( zlib ( BYTES ) )
 //   shortrecord ( BYTES )             the same with a length field one byte short, as some tools write
@@ -44,9 +44,9 @@ ByteVec regionFromText(const std::string& text, const ByteVec& base = {});
 // The bytes a BYTES text describes.
 ByteVec bytesFromText(const std::string& text);
 
-// A zlib stream of the bytes at the given level, and the bytes of a zlib
+// A zlib stream of the bytes at the default level, and the bytes of a zlib
 // stream (empty when it does not inflate whole).
-ByteVec zlibCompress(const ByteVec& data, int level = 6);
+ByteVec zlibCompress(const ByteVec& data);
 ByteVec zlibInflate(const ByteVec& data);
 
 // The record slot n of a region file points at, as its length field
