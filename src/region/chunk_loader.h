@@ -32,8 +32,6 @@ class ChunkLoader {
   Result load(RegionFile& file, int n, books::Report& report, Use use);
 
   nbt::Tree& tree() { return tree_; }
-  // The bytes the last load inflated (also when they were not a tree).
-  size_t inflatedSize() const { return inflater_.size(); }
   // Gives back the memory of the last chunk, which the tree then no longer has.
   void release() { inflater_.release(); }
 

@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "nbt/writer.h"
@@ -127,40 +126,49 @@ struct Scan {
   std::mutex failureMutex;
   std::exception_ptr failure;
 
-  // A second thread pays for itself only where there is much to inflate, as
-  // it takes a while to get going (on some virtual machines a millisecond,
-  // as long as a small region takes in all). The helper starts once this much
-  // is inflated and many chunks are left.
-  static constexpr size_t kInflatedBeforeAHelper = size_t{1} << 20;
+  // A second thread pays for itself only where there are many chunks, as it
+  // takes a while to get going (on some virtual machines a tenth of a
+  // millisecond, a good part of what a small region takes in all).
   static constexpr size_t kItemsLeftForAHelper = 16;
 
   int threadLimit() const {
     if (options.threads > 0) return options.threads;
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    // The processors this process may run on, not all the machine has.
+    cpu_set_t usable;
+    if (sched_getaffinity(0, sizeof usable, &usable) != 0) return 1;
+    return std::clamp(CPU_COUNT(&usable), 1, 2);
   }
 
-  // Kept off this thread's processor: placed there, as the system tends to,
-  // it would wait for this thread to finish before it began.
-  std::thread startHelper() {
-    std::thread helper([this] { work(); });
+  // Placed on another processor from its first instant: started where this
+  // thread runs, as the system tends to, it takes that processor and this
+  // thread waits, on some virtual machines for milliseconds, to be moved.
+  // Throws std::system_error when the system has no thread to spare.
+  pthread_t startHelper() {
+    pthread_attr_t attributes;
+    if (int error = pthread_attr_init(&attributes)) throw std::system_error(error, std::generic_category());
     cpu_set_t others;
     const int here = sched_getcpu();
     if (here >= 0 && sched_getaffinity(0, sizeof others, &others) == 0 && CPU_COUNT(&others) > 1) {
       CPU_CLR(here, &others);
-      pthread_setaffinity_np(helper.native_handle(), sizeof others, &others);
+      pthread_attr_setaffinity_np(&attributes, sizeof others, &others);
     }
+    pthread_t helper;
+    const int error = pthread_create(
+        &helper, &attributes, [](void* scan) -> void* { static_cast<Scan*>(scan)->work(); return nullptr; }, this);
+    pthread_attr_destroy(&attributes);
+    if (error) throw std::system_error(error, std::generic_category());
     return helper;
   }
 
   // The main thread's work, which starts helpers as it finds them worthwhile.
-  void work(std::vector<std::thread>* helpers = nullptr) {
+  void work(std::vector<pthread_t>* helpers = nullptr) {
     try {
       ChunkLoader loader(options.zlibOnly);
-      size_t inflated = 0;
-      int limit = helpers ? threadLimit() : 1;  // asking the system takes a file read
+      int limit = helpers ? threadLimit() : 1;
+      if (helpers) helpers->reserve(static_cast<size_t>(limit));  // a started helper is always joined
       for (size_t k; (k = next++) < items.size();) {
         if (helpers && static_cast<int>(helpers->size()) + 1 < limit &&
-            (options.threads > 0 || (inflated > kInflatedBeforeAHelper && items.size() - k > kItemsLeftForAHelper))) {
+            (options.threads > 0 || items.size() - k > kItemsLeftForAHelper)) {
           try {
             helpers->push_back(startHelper());
           } catch (const std::system_error&) {
@@ -169,7 +177,6 @@ struct Scan {
         }
         SlotReport report(ordered, k);
         const ChunkLoader::Result result = loader.load(file, items[k], report, ChunkLoader::Use::findBooks);
-        inflated += loader.inflatedSize();
         if (result.repaired) file.slots[items[k]].rewritten = true;
         if (result.fatal) fatal = true;
         const bool written = report.finish(result.fatal);
@@ -187,9 +194,9 @@ struct Scan {
     for (int n = 0; n < kSlotCount; ++n) {
       if (file.slots[n].offset != 0) items.push_back(n);
     }
-    std::vector<std::thread> helpers;
+    std::vector<pthread_t> helpers;
     work(&helpers);
-    for (std::thread& t : helpers) t.join();
+    for (pthread_t t : helpers) pthread_join(t, nullptr);
     if (failure) std::rethrow_exception(failure);
   }
 };
