@@ -53,8 +53,9 @@ bool RegionFile::open(const char* path) {
   }
   uint8_t* header = header_.data();
   if (size_ > 0 && !readAt(0, header, kHeaderSize)) {
-    // Every slot stays empty rather than built from bytes that were never read.
-    header_.fill(0);
+    // Not a region without chunks: one whose chunks cannot be known.
+    printMessage("Error: unable to read file '%s'!\n", path);
+    return false;
   }
   for (int n = 0; n < kSlotCount; ++n) {
     const Location location = loadLocation(header, n);
