@@ -128,7 +128,9 @@ void expectChunks(const ByteVec& input, const ByteVec& rewritten, const ByteVec&
     SCOPED_TRACE("slot " + std::to_string(slotX(n)) + "," + std::to_string(slotZ(n)));
     const ByteVec& expected = !rewritten.empty() && loadLocation(rewritten.data(), n).sector ? rewritten : input;
     const ByteVec want = inflated(expected, n), stored = recordAt(expected, n);
-    if (!want.empty()) {
+    if (!sectorsOf(expected, n).empty() && !loadLocation(actual.data(), n).sector) {
+      ADD_FAILURE() << "a slot that held bytes is empty";
+    } else if (!want.empty()) {
       EXPECT_TRUE(rewritten.empty() ? !inflated(actual, n).empty() : want == inflated(actual, n)) << "chunk differs";
     } else if (loadLocation(actual.data(), n).sector) {
       EXPECT_TRUE(stored.empty() ? sectorsOf(expected, n) == sectorsOf(actual, n) : stored == recordAt(actual, n))
