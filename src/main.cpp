@@ -1,9 +1,15 @@
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
+#include "region/console.h"
 #include "region/driver.h"
 
 int main(int argc, char** argv) {
+  occupyStandardDescriptors();
+  // A reader that went away ends the messages, never the rewrite: writes to
+  // it fail and the run goes on.
+  std::signal(SIGPIPE, SIG_IGN);
   region::RunOptions options;
   // For tests that compare how a run is carried out; users have no reason to set them.
   const char* inflater = std::getenv("PAGEMEND_INFLATER");

@@ -11,6 +11,7 @@
 
 #include "nbt/printer.h"
 #include "region/chunk_loader.h"
+#include "region/console.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ struct ToStandardError : books::Report {
 }  // namespace
 
 int main(int argc, char** argv) {
+  occupyStandardDescriptors();
   bool showTypes = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {

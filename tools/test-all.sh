@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/ensure-packages.sh
 ensure_packages cmake make g++ zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  clang libclang-rt-14-dev util-linux dpkg-dev
+  clang libclang-rt-14-dev util-linux dpkg-dev attr acl
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -250,17 +251,24 @@ int runPagemend(int argc, char** argv, const RunOptions& options) {
     return 1;
   }
   const char* path = argv[1];
-  RegionFile file;
-  if (!file.open(path)) return 1;
-  Scan scan(file, options);
-  scan.run();
-  if (scan.fatal) return 1;
-  if (scan.pagesRepaired == 0) {
-    printMessage("No fixable problems found in '%s'.\n", path);
-    return 0;
+  try {
+    RegionFile file;
+    if (!file.open(path)) return 1;
+    Scan scan(file, options);
+    scan.run();
+    if (scan.fatal) return 1;
+    if (scan.pagesRepaired == 0) {
+      printMessage("No fixable problems found in '%s'.\n", path);
+      return 0;
+    }
+    RepairAgain source(file, options);
+    return writeRegion(path, file, source);
+  } catch (const std::bad_alloc&) {
+    printMessage("Error: out of memory; file '%s' is left as it was!\n", path);
+  } catch (const std::exception& e) {
+    printMessage("Error: %s; file '%s' is left as it was!\n", e.what(), path);
   }
-  RepairAgain source(file, options);
-  return writeRegion(path, file, source);
+  return 1;
 }
 
 }  // namespace region

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <zlib.h>
 
@@ -67,10 +69,18 @@ bool readFully(int fd, int64_t offset, uint8_t* into, size_t size) {
 
 bool processAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
-// The process id in a temporary's name, or 0 when the name is not one of
-// this region's temporaries.
-pid_t temporaryOwner(const std::string& name, const std::string& base) {
-  const std::string prefix = "." + base + kTemporaryInfix;
+// ".<region file name>.pagemend-", the region's name cut short where the
+// whole temporary name (a process id and ".tmp" follow) would pass the
+// system's limit on a name.
+std::string temporaryPrefix(const std::string& base) {
+  constexpr size_t kRoomForTheRest = 10 + 4;  // the longest process id, ".tmp"
+  const size_t infix = std::strlen(kTemporaryInfix);
+  return "." + base.substr(0, NAME_MAX - kRoomForTheRest - infix - 1) + kTemporaryInfix;
+}
+
+// The process id in a temporary's name, or 0 when the name does not begin
+// with this region's temporary prefix.
+pid_t temporaryOwner(const std::string& name, const std::string& prefix) {
   const std::string suffix = kTemporarySuffix;
   if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
       name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
@@ -82,11 +92,11 @@ pid_t temporaryOwner(const std::string& name, const std::string& base) {
 }
 
 // Removes temporaries that killed runs left beside this region.
-void removeLeftovers(const std::string& dir, const std::string& base) {
+void removeLeftovers(const std::string& dir, const std::string& prefix) {
   DIR* d = opendir(dir.c_str());
   if (!d) return;
   while (dirent* entry = readdir(d)) {
-    pid_t owner = temporaryOwner(entry->d_name, base);
+    pid_t owner = temporaryOwner(entry->d_name, prefix);
     if (owner > 0 && !processAlive(owner)) unlink((dir + "/" + entry->d_name).c_str());
   }
   closedir(d);
@@ -220,6 +230,52 @@ struct Writer {
   }
 };
 
+// Copies every extended attribute; one that cannot be set, unless the new
+// file holds it already (a security label given to every new file), would
+// be lost, so that is a failure.
+bool copyExtendedAttributes(int from, int to, const char* path) {
+  std::vector<char> names, value, existing;
+  ssize_t size;
+  while ((size = flistxattr(from, nullptr, 0)) > 0) {
+    names.resize(static_cast<size_t>(size));
+    size = flistxattr(from, names.data(), names.size());
+    if (size >= 0 || errno != ERANGE) break;  // grown meanwhile: ask again
+  }
+  if (size < 0 && errno != ENOTSUP) {
+    printMessage("Error: unable to read the extended attributes of file '%s' (%s); it is left as it was!\n", path,
+                 std::strerror(errno));
+    return false;
+  }
+  for (size_t at = 0; size > 0 && at < static_cast<size_t>(size); at += std::strlen(names.data() + at) + 1) {
+    const char* name = names.data() + at;
+    auto read = [](int fd, const char* name, std::vector<char>& into) {
+      ssize_t length;
+      while ((length = fgetxattr(fd, name, nullptr, 0)) >= 0) {
+        into.resize(static_cast<size_t>(length));
+        length = fgetxattr(fd, name, into.data(), into.size());
+        if (length >= 0) {
+          into.resize(static_cast<size_t>(length));
+          return true;
+        }
+        if (errno != ERANGE) break;
+      }
+      return false;
+    };
+    bool copied = read(from, name, value);
+    if (copied && fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
+      const int error = errno;
+      copied = read(to, name, existing) && existing == value;
+      errno = error;
+    }
+    if (!copied) {
+      printMessage("Error: unable to copy the extended attribute '%s' of file '%s' (%s); it is left as it was!\n", name,
+                   path, std::strerror(errno));
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string directoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -229,6 +285,33 @@ std::string directoryOf(const std::string& path) {
 std::string baseNameOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Gives the new file what the old one had that is not its bytes: owner,
+// group, mode and extended attributes (POSIX ACLs among them). False, after
+// one line, where it cannot, and the users of the old file would lose access.
+bool takeOver(int fd, const struct stat& old, int oldFd, const char* path) {
+  // The owner first: changing it clears the set-user-ID and set-group-ID bits.
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+    // Only root may give a file away, but a member of its group may keep the group.
+    if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      // The new file stays in this user's group.
+    }
+  }
+  fchmod(fd, old.st_mode & 07777);
+  struct stat now;
+  if (fstat(fd, &now) != 0) now = old;
+  // Whoever was the owner, or in the group, counts as anyone else from now on.
+  const mode_t others = old.st_mode & 07;
+  const bool ownerShutOut = now.st_uid != old.st_uid && ((old.st_mode >> 6) & 07 & ~others);
+  const bool groupShutOut = now.st_gid != old.st_gid && ((old.st_mode >> 3) & 07 & ~others);
+  if (ownerShutOut || groupShutOut) {
+    printMessage("Error: a new file in place of '%s' cannot keep its %s, whose access it would take away; it is left as "
+                 "it was!\n",
+                 path, ownerShutOut && groupShutOut ? "owner and group" : ownerShutOut ? "owner" : "group");
+    return false;
+  }
+  return oldFd < 0 || copyExtendedAttributes(oldFd, fd, path);
 }
 
 }  // namespace
@@ -259,27 +342,43 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
   struct stat info {};
   const bool haveInfo = stat(target.c_str(), &info) == 0;
 
-  removeLeftovers(dir, base);
+  // The rename needs only the folder's permission; the file's own must count too.
+  if (haveInfo && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    printMessage("Error: unable to open file '%s' for output!\n", path);
+    return 1;
+  }
+  const std::string prefix = temporaryPrefix(base);
+  removeLeftovers(dir, prefix);
   const std::string temporary =
-      dir + "/." + base + kTemporaryInfix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
+      dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
   unlink(temporary.c_str());  // only a dead run with this very process id could have left it
   guardTemporary(temporary);
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
+    const int error = errno;
     releaseTemporaryGuard();
-    printMessage("Error: unable to open file '%s' for output!\n", path);
+    printMessage("Error: unable to create a new file beside '%s' (%s); it is left as it was!\n", path,
+                 std::strerror(error));
     return 1;
   }
-  if (haveInfo) {
-    fchmod(fd, info.st_mode & 07777);
-    if (fchown(fd, info.st_uid, info.st_gid) != 0) {
-      // Only root may give a file away; anyone else's new region is their own, as it was.
-    }
+  if (haveInfo && !takeOver(fd, info, original.fd(), path)) {
+    close(fd);
+    removePendingTemporary();
+    releaseTemporaryGuard();
+    return 1;
   }
 
   Output out(fd);
   Writer writer{original, source, out};
-  writer.run();
+  try {
+    writer.run();
+  } catch (...) {
+    // Out of memory, most likely: the original stays, the caller says why.
+    close(fd);
+    removePendingTemporary();
+    releaseTemporaryGuard();
+    throw;
+  }
   if (!out.failed() && !writer.fatal && fsync(fd) != 0) out.fail(errno);
   if (close(fd) != 0) out.fail(errno);
   if (writer.fatal) {

@@ -47,7 +47,8 @@ class MadeRecords : public RecordSource {
 int writeRegion(const char* path, RegionFile& original, RecordSource& source);
 
 // Leftovers of runs killed while writing are named
-// ".<region file name>.pagemend-<process id>.tmp"; this is that name's prefix.
+// ".<region file name>.pagemend-<process id>.tmp" (a long region name cut
+// short); these are the parts around the id.
 constexpr const char* kTemporaryInfix = ".pagemend-";
 constexpr const char* kTemporarySuffix = ".tmp";
 
