@@ -18,6 +18,7 @@ class ChunkLoader {
     bool hasTree = false;   // tree() holds the chunk's root
     bool repaired = false;  // the walk repaired a page in tree()
     bool fatal = false;     // zlib's stream state broke: the run must end
+    bool whole = false;     // it has a "Level": the slot's extent is its record, nothing more
   };
 
   enum class Use {

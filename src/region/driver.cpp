@@ -114,12 +114,54 @@ class SlotReport : public books::Report {
   bool haveTurn_ = false;
 };
 
+// What the first of the slots that share one stored record found, for the
+// others: loading it again for each would, for a hostile file, inflate the
+// same bomb up to 1,024 times.
+struct SharedRecord {
+  int first = -1;  // the slot that loads it
+  int others = 0;  // the later slots still to be told
+  ChunkLoader::Result result;
+  std::vector<std::pair<Finding, std::string>> lines;
+  size_t bytes = 0;
+  bool kept = true;  // false once the lines passed the limit: the others load it themselves
+
+  static constexpr size_t kLinesLimit = size_t{16} << 20;
+
+  // Passes the first slot's lines on, keeping them while they are few enough.
+  struct Recorder : books::Report {
+    Recorder(SharedRecord& shared, books::Report& to) : shared(shared), to(to) {}
+    void add(Finding kind, const std::string& line) override {
+      to.add(kind, line);
+      if (!shared.kept) return;
+      shared.bytes += line.size();
+      shared.kept = shared.bytes <= kLinesLimit;
+      if (shared.kept) {
+        shared.lines.emplace_back(kind, line);
+      } else {
+        shared.lines = {};
+      }
+    }
+    SharedRecord& shared;
+    books::Report& to;
+  };
+
+  // The first slot's lines for slot n: a line about the chunk names slot n.
+  void tell(int n, books::Report& report) const {
+    const std::string was = "Error: Chunk " + std::to_string(slotX(first)) + "," + std::to_string(slotZ(first)) + " ";
+    const std::string now = "Error: Chunk " + std::to_string(slotX(n)) + "," + std::to_string(slotZ(n)) + " ";
+    for (const auto& [kind, line] : lines) {
+      report.add(kind, line.compare(0, was.size(), was) == 0 ? now + line.substr(was.size()) : line);
+    }
+  }
+};
+
 struct Scan {
   Scan(RegionFile& file, const RunOptions& options) : file(file), options(options) {}
 
   RegionFile& file;
   const RunOptions& options;
   std::vector<int> items;  // the slots that hold a record, in slot order
+  std::map<int64_t, SharedRecord> shared;  // records that several slots point at, by offset
   std::atomic<size_t> next{0};
   Ordered ordered;
   std::atomic<bool> fatal{false};
@@ -133,6 +175,8 @@ struct Scan {
   static constexpr size_t kItemsLeftForAHelper = 16;
 
   int threadLimit() const {
+    // The first of the slots sharing a record must be done before the others.
+    if (!shared.empty()) return 1;
     if (options.threads > 0) return options.threads;
     // The processors this process may run on, not all the machine has.
     cpu_set_t usable;
@@ -177,7 +221,7 @@ struct Scan {
           }
         }
         SlotReport report(ordered, k);
-        const ChunkLoader::Result result = loader.load(file, items[k], report, ChunkLoader::Use::findBooks);
+        const ChunkLoader::Result result = load(loader, items[k], report);
         if (result.repaired) file.slots[items[k]].rewritten = true;
         if (result.fatal) fatal = true;
         const bool written = report.finish(result.fatal);
@@ -191,9 +235,41 @@ struct Scan {
     }
   }
 
+  ChunkLoader::Result load(ChunkLoader& loader, int n, books::Report& report) {
+    const auto it = shared.find(file.slots[n].offset);
+    if (it == shared.end()) return loader.load(file, n, report, ChunkLoader::Use::findBooks);
+    SharedRecord& record = it->second;
+    if (record.first == n) {
+      SharedRecord::Recorder recorder(record, report);
+      record.result = loader.load(file, n, recorder, ChunkLoader::Use::findBooks);
+      return record.result;
+    }
+    ChunkLoader::Result result;
+    if (record.kept) {
+      record.tell(n, report);
+      result = record.result;
+      if (result.whole) file.slots[n].extent = file.slots[record.first].extent;
+    } else {
+      result = loader.load(file, n, report, ChunkLoader::Use::findBooks);
+    }
+    if (--record.others == 0) shared.erase(it);
+    return result;
+  }
+
   void run() {
+    std::map<int64_t, SharedRecord> byOffset;
     for (int n = 0; n < kSlotCount; ++n) {
-      if (file.slots[n].offset != 0) items.push_back(n);
+      if (file.slots[n].offset == 0) continue;
+      items.push_back(n);
+      SharedRecord& record = byOffset[file.slots[n].offset];
+      if (record.first < 0) {
+        record.first = n;
+      } else {
+        ++record.others;
+      }
+    }
+    for (auto& [offset, record] : byOffset) {
+      if (record.others > 0) shared.emplace(offset, std::move(record));
     }
     std::vector<pthread_t> helpers;
     work(&helpers);

@@ -13,7 +13,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <zlib.h>
@@ -164,6 +166,8 @@ class Output {
 };
 
 struct Writer {
+  Writer(RegionFile& original, RecordSource& source, Output& out) : original(original), source(source), out(out) {}
+
   RegionFile& original;
   RecordSource& source;
   Output& out;
@@ -179,18 +183,40 @@ struct Writer {
     storeLocation(header, n, {static_cast<uint32_t>(sector), sectorCount});
   }
 
+  // Slots that shared one stored record share it in the new file too:
+  // where the first of them was placed, by its stored record's offset (and
+  // for carried bytes their extent, which may differ with the entry's claim).
+  std::map<int64_t, Location> rewrittenAt;
+  std::map<std::pair<int64_t, int64_t>, Location> carriedAt;
+
   // Carries a slot's stored bytes over exactly as they are.
   void carry(int n) {
     const int64_t extent = original.extent(n);
     if (extent <= 0) return;  // empty, or the entry pointed past the end: nothing was stored
     const Slot& slot = original.slots[n];
+    const auto key = std::make_pair(slot.offset, extent);
+    if (const auto placed = carriedAt.find(key); placed != carriedAt.end()) {
+      storeLocation(header, n, placed->second);
+      return;
+    }
     const int64_t sectors = sectorsFor(extent);
     setLocation(n, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : slot.sectorCount);
     out.appendFrom(original.fd(), slot.offset, extent);
     out.padToSector();
+    carriedAt[key] = loadLocation(header, n);
   }
 
   void rewrite(int n, ByteBuffer& record) {
+    const int64_t offset = original.slots[n].offset;  // 0 for a region made from nothing: nothing shared
+    if (const auto placed = rewrittenAt.find(offset); offset > 0 && placed != rewrittenAt.end()) {
+      storeLocation(header, n, placed->second);
+      return;
+    }
+    writeAfresh(n, record);
+    if (offset > 0) rewrittenAt[offset] = loadLocation(header, n);
+  }
+
+  void writeAfresh(int n, ByteBuffer& record) {
     switch (source.make(n, record)) {
       case NewRecord::made:
         break;
@@ -369,7 +395,7 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
   }
 
   Output out(fd);
-  Writer writer{original, source, out};
+  Writer writer(original, source, out);
   try {
     writer.run();
   } catch (...) {
