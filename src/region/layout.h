@@ -21,6 +21,7 @@ constexpr int64_t kSectorSize = 4096;                 // records start and end o
 constexpr int64_t kHeaderSize = 2 * kSectorSize;      // location table, then timestamp table
 constexpr int64_t kRecordHeaderSize = 5;              // 4-byte length, 1-byte compression type
 constexpr uint8_t kZlibCompression = 2;               // the only compression type the tool reads
+constexpr uint8_t kExternalFlag = 0x80;               // in the type: the data is in the chunk's own .mcc file
 constexpr int64_t kMaxSectorCount = 255;              // one byte in the location entry
 constexpr int64_t kMaxSectorNumber = (1 << 24) - 1;   // three bytes in the location entry
 

@@ -29,31 +29,36 @@ namespace {
 constexpr size_t kFlushSize = size_t{256} << 10;  // large enough for few system calls
 constexpr int64_t kCopyPiece = int64_t{1} << 20;  // stored records are carried over in pieces of this size
 
-// The temporary file to remove if the run ends before it is renamed into
-// place; kept as plain characters so a signal handler may use it.
-char pendingTemporary[PATH_MAX + 64];
+// The temporary files to remove if the run ends before they are renamed
+// into place (the region's, and an external chunk's while it is written);
+// kept as plain characters so a signal handler may use them.
+char pendingTemporary[2][PATH_MAX + 64];
+enum Pending { kRegionFile = 0, kChunkFile = 1 };
 
-void removePendingTemporary() {
-  if (pendingTemporary[0]) unlink(pendingTemporary);
-  pendingTemporary[0] = '\0';
+void removePendingTemporary(int which = kRegionFile) {
+  if (pendingTemporary[which][0]) unlink(pendingTemporary[which]);
+  pendingTemporary[which][0] = '\0';
 }
 
 void onTerminatingSignal(int signal) {
-  removePendingTemporary();
+  removePendingTemporary(kChunkFile);
+  removePendingTemporary(kRegionFile);
   ::signal(signal, SIG_DFL);
   raise(signal);
 }
 
 const int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-void guardTemporary(const std::string& name) {
-  std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", name.c_str());
+void guardTemporary(const std::string& name, int which = kRegionFile) {
+  std::snprintf(pendingTemporary[which], sizeof pendingTemporary[which], "%s", name.c_str());
   for (int s : kTerminatingSignals) signal(s, onTerminatingSignal);
 }
 
-void releaseTemporaryGuard() {
-  for (int s : kTerminatingSignals) signal(s, SIG_DFL);
-  pendingTemporary[0] = '\0';
+void releaseTemporaryGuard(int which = kRegionFile) {
+  pendingTemporary[which][0] = '\0';
+  if (which == kRegionFile) {
+    for (int s : kTerminatingSignals) signal(s, SIG_DFL);
+  }
 }
 
 bool readFully(int fd, int64_t offset, uint8_t* into, size_t size) {
@@ -165,6 +170,45 @@ class Output {
   int error_ = 0;
 };
 
+// Writes a chunk's stream as the file `name` in `dir`: beside it under a
+// temporary name, flushed, renamed over, the rename flushed. 0, or the
+// system's error.
+int writeChunkFile(const std::string& dir, const std::string& name, const uint8_t* data, size_t size,
+                   const struct stat& like) {
+  const std::string prefix = temporaryPrefix(name);
+  removeLeftovers(dir, prefix);
+  const std::string temporary = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
+  unlink(temporary.c_str());
+  guardTemporary(temporary, kChunkFile);
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int error = errno;
+    releaseTemporaryGuard(kChunkFile);
+    return error;
+  }
+  if (fchown(fd, like.st_uid, like.st_gid) != 0) {
+    // As for the region: only root may give a file away.
+  }
+  fchmod(fd, like.st_mode & 0777);
+  Output out(fd);
+  out.append(data, size);
+  out.flush();
+  if (!out.failed() && fsync(fd) != 0) out.fail(errno);
+  if (close(fd) != 0) out.fail(errno);
+  if (!out.failed() && rename(temporary.c_str(), (dir + "/" + name).c_str()) != 0) out.fail(errno);
+  if (out.failed()) {
+    removePendingTemporary(kChunkFile);
+    return out.error();
+  }
+  releaseTemporaryGuard(kChunkFile);
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return 0;
+}
+
 struct Writer {
   Writer(RegionFile& original, RecordSource& source, Output& out) : original(original), source(source), out(out) {}
 
@@ -212,9 +256,20 @@ struct Writer {
       storeLocation(header, n, placed->second);
       return;
     }
+    sharable = offset > 0;
     writeAfresh(n, record);
-    if (offset > 0) rewrittenAt[offset] = loadLocation(header, n);
+    if (sharable) rewrittenAt[offset] = loadLocation(header, n);
   }
+  bool sharable = false;
+
+  // Where a chunk too large for the region goes: the folder the region was
+  // named in and the region's coordinates, when its name is "r.X.Z.mca".
+  struct External {
+    bool known = false;
+    std::string dir;
+    int regionX = 0, regionZ = 0;
+    struct stat like {};  // owner and mode to give the file
+  } external;
 
   void writeAfresh(int n, ByteBuffer& record) {
     switch (source.make(n, record)) {
@@ -229,10 +284,28 @@ struct Writer {
     }
     const int64_t sectors = sectorsFor(static_cast<int64_t>(record.size()));
     if (sectors > kMaxSectorCount) {
-      printMessage("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is "
-                   "kept exactly as it was stored\n",
-                   slotX(n), slotZ(n), static_cast<long long>(sectors));
-      carry(n);
+      if (!external.known) {
+        printMessage("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is "
+                     "kept exactly as it was stored\n",
+                     slotX(n), slotZ(n), static_cast<long long>(sectors));
+        carry(n);
+        return;
+      }
+      // As the game stores such a chunk: its stream in a file of its own,
+      // a stub in the region. The file is in place before the region is.
+      const std::string name = "c." + std::to_string(external.regionX * kRegionSide + slotX(n)) + "." +
+                               std::to_string(external.regionZ * kRegionSide + slotZ(n)) + ".mcc";
+      if (const int error = writeChunkFile(external.dir, name, record.data() + kRecordHeaderSize,
+                                           record.size() - kRecordHeaderSize, external.like)) {
+        out.fail(error);
+        return;
+      }
+      record.resize(kRecordHeaderSize);
+      storeRecordHeader(record.data(), 1, kZlibCompression | kExternalFlag);
+      setLocation(n, out.position(), 1);
+      out.append(record.data(), record.size());
+      out.padToSector();
+      sharable = false;  // each slot needs its own file
       return;
     }
     setLocation(n, out.position(), static_cast<uint8_t>(sectors));
@@ -396,11 +469,19 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
 
   Output out(fd);
   Writer writer(original, source, out);
+  // Named as the game names regions, in the folder it was named in (a link's, if it is one).
+  const std::string named = baseNameOf(path);
+  int regionX, regionZ;
+  if (haveInfo && std::sscanf(named.c_str(), "r.%d.%d.mca", &regionX, &regionZ) == 2 &&
+      named == "r." + std::to_string(regionX) + "." + std::to_string(regionZ) + ".mca") {
+    writer.external = {true, directoryOf(path), regionX, regionZ, info};
+  }
   try {
     writer.run();
   } catch (...) {
     // Out of memory, most likely: the original stays, the caller says why.
     close(fd);
+    removePendingTemporary(kChunkFile);
     removePendingTemporary();
     releaseTemporaryGuard();
     throw;
