@@ -1,5 +1,6 @@
 // The programs around pagemend: the world runner and the example generator.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -47,19 +48,24 @@ TEST(WorldRunner, RunsEveryRegionOnceAndSumsUp) {
   writeFile(w + "/region/notes.txt", {1});
   writeFile(w + "/playerdata/r.9.9.mca", regionFromText(""));
   std::filesystem::create_symlink(w + "/region/r.0.0.mca", w + "/DIM1/region/r.7.7.mca");
+  // A link to a named pipe is refused, not waited on.
+  ASSERT_EQ(mkfifo((w + "/pipe").c_str(), 0600), 0);
+  std::filesystem::create_symlink(w + "/pipe", w + "/DIM-1/region/r.5.5.mca");
   const std::string real = std::filesystem::canonical(w).string();
 
   RunResult r = runCommand(world(quoted(w) + " -j 3"));
   EXPECT_EQ(r.exitCode, 1);
   auto b = blocks(r.output);
-  ASSERT_EQ(b.size(), 5u) << r.output;
+  ASSERT_EQ(b.size(), 6u) << r.output;
   EXPECT_EQ(b[real + "/region/r.0.0.mca"], (std::vector<std::string>{"Book 'T' in c page 0 repaired", "Book 'T' in c page 1 repaired"}));
   EXPECT_EQ(b[real + "/region/r.1.0.mca"], (std::vector<std::string>{"Error: Chunk 4,0 NBT is not compressed using Zlib (type=1)",
                                                                       "No fixable problems found in '" + real + "/region/r.1.0.mca'."}));
   EXPECT_EQ(b[real + "/DIM-1/region/r.0.0.mca"].size(), 1u);
-  EXPECT_EQ(b["Summary"], (std::vector<std::string>{"Files examined: 4", "Files repaired: 1", "Pages repaired: 2", "Files with errors: 2"}));
-  // Without the short file, the run is clean: everything else repaired or readable now.
+  EXPECT_EQ(b[real + "/pipe"], (std::vector<std::string>{"Error: unable to open file '" + real + "/pipe'!"}));
+  EXPECT_EQ(b["Summary"], (std::vector<std::string>{"Files examined: 5", "Files repaired: 1", "Pages repaired: 2", "Files with errors: 3"}));
+  // Without the short file and the pipe, the run is clean: everything else repaired or readable now.
   std::filesystem::remove(w + "/DIM-1/region/r.0.0.mca");
+  std::filesystem::remove(w + "/DIM-1/region/r.5.5.mca");
   RunResult again = runCommand(world(quoted(w) + " -j1"));
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(blocks(again.output)["Summary"],

@@ -173,10 +173,14 @@ struct Scan {
   // takes a while to get going (on some virtual machines a tenth of a
   // millisecond, a good part of what a small region takes in all).
   static constexpr size_t kItemsLeftForAHelper = 16;
+  static constexpr int64_t kLargestFileForTwoThreads = int64_t{256} << 20;
 
   int threadLimit() const {
     // The first of the slots sharing a record must be done before the others.
     if (!shared.empty()) return 1;
+    // Each thread holds one record as stored, and records may overlap: in a
+    // file far larger than the game writes, two could each take most of it.
+    if (file.size() > kLargestFileForTwoThreads) return 1;
     if (options.threads > 0) return options.threads;
     // The processors this process may run on, not all the machine has.
     cpu_set_t usable;
