@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "books/book_repair.h"
+#include "nbt/big_endian.h"
 #include "nbt/builder.h"
 #include "nbt/printer.h"
 #include "nbt/writer.h"
@@ -58,10 +60,31 @@ std::string printed(nbt::Tag tag) {
   return result;
 }
 
+// What zlib alone makes of a stream: its bytes, and its own words for why it
+// refuses the stream (empty when it does not).
+std::string zlibReason(const uint8_t* data, size_t size, std::vector<uint8_t>* bytes = nullptr) {
+  z_stream stream{};
+  inflateInit(&stream);
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  std::vector<uint8_t> out(1 << 20);
+  int r;
+  do {
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    r = inflate(&stream, Z_NO_FLUSH);
+    if (bytes) bytes->insert(bytes->end(), out.data(), stream.next_out);
+  } while (r == Z_OK && (stream.avail_out == 0 || bytes));
+  std::string reason = r == Z_STREAM_END ? "" : stream.msg ? stream.msg : "stopped short";
+  inflateEnd(&stream);
+  return reason;
+}
+
 // What a region holds, slot by slot, read and repaired the way a run does.
 struct Loaded {
   struct Chunk {
-    Bytes stored;    // the bytes a rewrite carries for the slot
+    // The bytes a rewrite carries for the slot; slots that share a record share them.
+    std::shared_ptr<Bytes> stored = std::make_shared<Bytes>();
     bool repaired = false;
     Bytes repairedTree;  // the repaired chunk as the tag writer writes it
   };
@@ -75,13 +98,29 @@ Loaded load(const std::string& path, const Bytes& bytes) {
   require(file.open(path.c_str()), "cannot open the scratch region");
   region::ChunkLoader loader;
   Silent silent;
+  std::map<std::pair<int64_t, int64_t>, std::shared_ptr<Bytes>> byPlace;
   for (int n = 0; n < region::kSlotCount; ++n) {
     if (file.slots[n].offset == 0) continue;
     Loaded::Chunk& chunk = loaded.chunks[n];
     chunk.repaired = loader.load(file, n, silent, region::ChunkLoader::Use::rewrite).repaired;
     if (const int64_t extent = file.extent(n); extent > 0) {
       const int64_t offset = file.slots[n].offset;
-      chunk.stored.assign(bytes.begin() + offset, bytes.begin() + offset + extent);
+      std::shared_ptr<Bytes>& same = byPlace[{offset, extent}];
+      if (same) {
+        chunk.stored = same;
+      } else {
+        same = chunk.stored;
+        Bytes& stored = *chunk.stored;
+        stored.assign(bytes.begin() + offset, bytes.begin() + offset + extent);
+        if (const int missing = file.slots[n].checksumMissing) {
+          // Stored short of its checksum: carried whole, a zlib stream zlib reads.
+          const uint32_t checksum = file.slots[n].checksum;
+          for (int i = 4 - missing; i < 4; ++i) stored.push_back(static_cast<uint8_t>(checksum >> (24 - 8 * i)));
+          nbt::storeU32(stored.data(), static_cast<uint32_t>(stored.size() - 4));
+          require(zlibReason(stored.data() + region::kRecordHeaderSize, stored.size() - region::kRecordHeaderSize).empty(),
+                  "a stream completed with its checksum does not inflate");
+        }
+      }
     }
     if (chunk.repaired) nbt::writeNamedTag("", loader.tree().root(), chunk.repairedTree);
     loaded.anyRepaired |= chunk.repaired;
@@ -164,7 +203,7 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
   Silent silent;
   for (int n = 0; n < region::kSlotCount; ++n) {
     const Loaded::Chunk& was = before.chunks[n];
-    if (was.stored.empty()) {
+    if (was.stored->empty()) {
       require(file.slots[n].offset == 0, "a slot that held nothing holds something");
       continue;
     }
@@ -177,8 +216,8 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
       continue;
     }
     const int64_t at = file.slots[n].offset;
-    require(at + static_cast<int64_t>(was.stored.size()) <= static_cast<int64_t>(output.size()) &&
-                std::equal(was.stored.begin(), was.stored.end(), output.begin() + at),
+    require(at + static_cast<int64_t>(was.stored->size()) <= static_cast<int64_t>(output.size()) &&
+                std::equal(was.stored->begin(), was.stored->end(), output.begin() + at),
             "a chunk that was not repaired was not carried as it was");
   }
 }
@@ -211,24 +250,6 @@ std::string pageRepair(const uint8_t* data, size_t size) {
   return "stored as " + stored;
 }
 
-// zlib's own words for why it refuses a stream.
-std::string zlibReason(const uint8_t* data, size_t size) {
-  z_stream stream{};
-  inflateInit(&stream);
-  stream.next_in = const_cast<Bytef*>(data);
-  stream.avail_in = static_cast<uInt>(size);
-  std::vector<uint8_t> out(1 << 20);
-  int r;
-  do {
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    r = inflate(&stream, Z_NO_FLUSH);
-  } while (r == Z_OK && stream.avail_out == 0);
-  std::string reason = stream.msg ? stream.msg : "";
-  inflateEnd(&stream);
-  return reason;
-}
-
 std::string inflatersAgree(const uint8_t* data, size_t size) {
   region::Inflater fast, zlib(/*zlibOnly=*/true);
   const region::CodecStatus a = fast.inflate(data, size), b = zlib.inflate(data, size);
@@ -245,6 +266,18 @@ std::string inflatersAgree(const uint8_t* data, size_t size) {
   require(a.outcome != region::CodecStatus::ok ||
               (fast.size() == zlib.size() && std::equal(fast.data(), fast.data() + fast.size(), zlib.data())),
           "the inflaters give different bytes");
+  if (a.outcome == region::CodecStatus::ok && fast.checksumMissing() > 0) {
+    // Read as the game reads it: with the bytes it lacks, a whole stream of these bytes.
+    require(zlib.checksumMissing() == fast.checksumMissing() && zlib.checksum() == fast.checksum(),
+            "the inflaters complete the checksum differently");
+    std::vector<uint8_t> whole(data, data + size), bytes;
+    for (int i = 4 - fast.checksumMissing(); i < 4; ++i) whole.push_back(static_cast<uint8_t>(fast.checksum() >> (24 - 8 * i)));
+    require(zlibReason(whole.data(), whole.size(), &bytes).empty() && bytes.size() == fast.size() &&
+                std::equal(bytes.begin(), bytes.end(), fast.data()),
+            "a stream read short of its checksum is not whole once completed");
+    return "inflates to " + std::to_string(fast.size()) + " bytes, " + std::to_string(fast.checksumMissing()) +
+           " of its checksum's bytes missing";
+  }
   if (a.outcome == region::CodecStatus::ok) return "inflates to " + std::to_string(fast.size()) + " bytes";
   if (a.outcome == region::CodecStatus::tooLarge) return "too large";
   const std::string line = region::codecLine(a);

@@ -38,6 +38,8 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
   file.slots[n].extent = static_cast<int64_t>(record_.size());
+  file.slots[n].checksumMissing = static_cast<uint8_t>(inflater_.checksumMissing());
+  file.slots[n].checksum = inflater_.checksum();
   result.whole = true;
   if (use != Use::show) result.repaired = walkLevel(level, report);
   return result;

@@ -66,6 +66,7 @@ void Inflater::reserve(size_t capacity) {
 
 CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
   size_ = 0;
+  checksumMissing_ = 0;
   if (!zlibOnly_) {
     size_t want = std::max({capacity_, 4 * size, kStep});
     for (;;) {
@@ -91,10 +92,24 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
 // Z_MEM_ERROR a bad or unreadable stream, Z_STREAM_ERROR a broken stream
 // state. inflateEnd's result carries nothing we act on.
 CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size) {
-  size_ = 0;
   z_stream stream{};
   int r = inflateInit(&stream);
   if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
+  const CodecStatus status = drain(stream, data, size, r);
+  if (status.outcome != CodecStatus::ok) return status;
+  if (r == Z_STREAM_END) return {};
+  // Stopped short. The game reads a chunk's tree and stops there, never
+  // asking for the checksum at the stream's end, and some tools write
+  // records a byte or more short of it: such a chunk is read as the game
+  // reads it, if what there is of its checksum is right.
+  if (stream.avail_in == 0 && inflateWithoutChecksum(data, size)) return {};
+  return {CodecStatus::failed, "inflateEnd", r};
+}
+
+// Inflates all it can of `data` into the buffer (from its start) and ends
+// the stream; `r` is inflate's last result. Not ok for a failure.
+CodecStatus Inflater::drain(z_stream& stream, const uint8_t* data, size_t size, int& r) {
+  size_ = 0;
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);  // records are shorter than 2 GiB
   do {
@@ -117,8 +132,31 @@ CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size) {
     }
   } while (stream.avail_out == 0);
   inflateEnd(&stream);
-  if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
   return {};
+}
+
+// A zlib stream whose deflate data ends within `data`, followed by the first
+// bytes of its checksum (none to three), all of them right.
+bool Inflater::inflateWithoutChecksum(const uint8_t* data, size_t size) {
+  checksumMissing_ = 0;
+  // The stream's header: deflate, a window it may have, no preset dictionary.
+  if (size < 2 || (data[0] & 0x0f) != Z_DEFLATED || (data[0] >> 4) > 7 || (data[1] & 0x20) != 0 ||
+      ((data[0] << 8) | data[1]) % 31 != 0) {
+    return false;
+  }
+  z_stream stream{};
+  int r = inflateInit2(&stream, -((data[0] >> 4) + 8));  // the deflate data alone
+  if (r != Z_OK) return false;
+  if (drain(stream, data + 2, size - 2, r).outcome != CodecStatus::ok || r != Z_STREAM_END) return false;
+  const size_t present = stream.avail_in;
+  const uint32_t checksum = static_cast<uint32_t>(adler32_z(adler32_z(0, nullptr, 0), buffer_, size_));
+  const uint8_t* tail = data + size - present;
+  for (size_t i = 0; i < present; ++i) {
+    if (i >= 4 || tail[i] != static_cast<uint8_t>(checksum >> (24 - 8 * i))) return false;
+  }
+  checksum_ = checksum;
+  checksumMissing_ = static_cast<int>(4 - present);
+  return true;
 }
 
 // deflateInit: Z_OK or an error reported as "deflateInit". deflate with

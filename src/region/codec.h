@@ -7,6 +7,7 @@
 #include "nbt/byte_buffer.h"
 
 struct libdeflate_decompressor;
+struct z_stream_s;
 
 namespace region {
 
@@ -32,6 +33,8 @@ std::string codecLine(const CodecStatus& status);
 // goes to zlib's inflate, whose verdict and codes are the ones reported, so
 // that a stream is judged the same whichever inflater read it. Bytes after
 // the end of the stream are ignored; output past kMaxChunkBytes is refused.
+// A stream cut short within its checksum is read as the game reads it: see
+// checksumMissing().
 class Inflater {
  public:
   explicit Inflater(bool zlibOnly = false);
@@ -45,9 +48,17 @@ class Inflater {
   size_t size() const { return size_; }
   // Gives the buffer back, and with it the last chunk.
   void release();
+  // How many bytes of the last stream's checksum were missing (0 to 4) when
+  // its deflate data ended whole and the bytes of the checksum that were
+  // there were right; checksum() then is the whole checksum, whose last
+  // checksumMissing() bytes complete the stream.
+  int checksumMissing() const { return checksumMissing_; }
+  uint32_t checksum() const { return checksum_; }
 
  private:
   CodecStatus inflateWithZlib(const uint8_t* data, size_t size);
+  CodecStatus drain(z_stream_s& stream, const uint8_t* data, size_t size, int& r);
+  bool inflateWithoutChecksum(const uint8_t* data, size_t size);
   // Grows the buffer, keeping what it holds (nothing, between chunks).
   void reserve(size_t capacity);
 
@@ -56,6 +67,8 @@ class Inflater {
   uint8_t* buffer_ = nullptr;  // not zero-filled: only pages the inflater writes are ever touched
   size_t capacity_ = 0;
   size_t size_ = 0;
+  int checksumMissing_ = 0;
+  uint32_t checksum_ = 0;
 };
 
 // Compresses bytes as one complete zlib stream at the default level,

@@ -252,7 +252,12 @@ struct Scan {
     if (record.kept) {
       record.tell(n, report);
       result = record.result;
-      if (result.whole) file.slots[n].extent = file.slots[record.first].extent;
+      if (result.whole) {
+        const Slot& first = file.slots[record.first];
+        file.slots[n].extent = first.extent;
+        file.slots[n].checksumMissing = first.checksumMissing;
+        file.slots[n].checksum = first.checksum;
+      }
     } else {
       result = loader.load(file, n, report, ChunkLoader::Use::findBooks);
     }

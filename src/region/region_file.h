@@ -20,6 +20,11 @@ struct Slot {
   // end of the file. 0: nothing there; -1: not yet worked out (see extent()).
   int64_t extent = -1;
   uint8_t sectorCount = 0;  // the location entry's count as read
+  // For a chunk that loaded from a stream stored short of its checksum: how
+  // many of the checksum's bytes the stored record lacks, and the checksum.
+  // A rewrite carries the record with them added.
+  uint8_t checksumMissing = 0;
+  uint32_t checksum = 0;
   uint32_t timestamp = 0;
   bool rewritten = false;   // the rewrite writes the chunk afresh (a page of it was repaired)
 };

@@ -20,6 +20,7 @@
 
 #include <zlib.h>
 
+#include "nbt/big_endian.h"
 #include "region/console.h"
 
 namespace region {
@@ -243,9 +244,19 @@ struct Writer {
       storeLocation(header, n, placed->second);
       return;
     }
-    const int64_t sectors = sectorsFor(extent);
+    const int64_t sectors = sectorsFor(extent + slot.checksumMissing);
     setLocation(n, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : slot.sectorCount);
-    out.appendFrom(original.fd(), slot.offset, extent);
+    if (slot.checksumMissing == 0) {
+      out.appendFrom(original.fd(), slot.offset, extent);
+    } else {
+      // A stream stored short of its checksum: the same stream, whole.
+      uint8_t length[4], checksum[4];
+      nbt::storeU32(length, static_cast<uint32_t>(extent - 4 + slot.checksumMissing));
+      nbt::storeU32(checksum, slot.checksum);
+      out.append(length, sizeof length);
+      out.appendFrom(original.fd(), slot.offset + 4, extent - 4);
+      out.append(checksum + 4 - slot.checksumMissing, static_cast<size_t>(slot.checksumMissing));
+    }
     out.padToSector();
     carriedAt[key] = loadLocation(header, n);
   }

@@ -213,7 +213,7 @@ ByteVec zlibCompress(const ByteVec& data) {
   return out;
 }
 
-ByteVec zlibInflate(const ByteVec& data) {
+ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort) {
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return {};
   zs.next_in = const_cast<Bytef*>(data.data());
@@ -227,7 +227,16 @@ ByteVec zlibInflate(const ByteVec& data) {
     out.insert(out.end(), buffer.begin(), buffer.end() - zs.avail_out);
   }
   inflateEnd(&zs);
-  return r == Z_STREAM_END ? out : ByteVec{};
+  if (r == Z_STREAM_END) return out;
+  if (!checksumMayBeShort || r != Z_BUF_ERROR) return {};
+  // Short of its checksum: whole once the bytes it lacks are added.
+  const auto sum = static_cast<uint32_t>(adler32(adler32(0, nullptr, 0), out.data(), static_cast<uInt>(out.size())));
+  for (int missing = 1; missing <= 4; ++missing) {
+    ByteVec whole = data;
+    for (int i = 4 - missing; i < 4; ++i) whole.push_back(static_cast<uint8_t>(sum >> (24 - 8 * i)));
+    if (zlibInflate(whole) == out && !out.empty()) return out;
+  }
+  return {};
 }
 
 ByteVec recordAt(const ByteVec& file, int n) {

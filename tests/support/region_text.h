@@ -45,9 +45,10 @@ ByteVec regionFromText(const std::string& text, const ByteVec& base = {});
 ByteVec bytesFromText(const std::string& text);
 
 // A zlib stream of the bytes at the default level, and the bytes of a zlib
-// stream (empty when it does not inflate whole).
+// stream (empty when it does not inflate whole, or when checksumMayBeShort,
+// it does once the last bytes of its checksum are added, as the game reads it).
 ByteVec zlibCompress(const ByteVec& data);
-ByteVec zlibInflate(const ByteVec& data);
+ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort = false);
 
 // The record slot n of a region file points at, as its length field
 // describes it (4 + L bytes); empty when the slot is empty or the record
