@@ -3,8 +3,8 @@
 //     for a region of ../shared/regions, "repo PATH" for a file here, with
 //     region.txt's records added to it): the file REGION, if the case has one;
 //   command: a shell command line (default "pagemend REGION"), in which
-//     pagemend, pagemend-dump, REGION, FOLDER (REGION's folder) and MISSING
-//     (a file that is not there) stand for what they name;
+//     pagemend, pagemend-dump, pagemend-world, REGION, FOLDER (REGION's
+//     folder) and MISSING (a file that is not there) stand for what they name;
 //   expected: what it prints (standard output and error, the paths as those
 //     words), then "exit N"; a command that cannot run here prints
 //     "skipped: WHY" and exits 77 (PAGEMEND_SANITIZED is set in the
@@ -12,7 +12,8 @@
 //   result.txt: the chunks the run writes afresh, compared through their
 //     inflated bytes (so zlib's version does not matter); every other slot
 //     must hold what it held. Without it, the region must be left as it was
-//     unless a page was repaired and the run succeeded.
+//     unless a page was repaired and the run succeeded;
+//   unchanged: the region must be left as it was, whatever was printed.
 // A case that runs pagemend runs twice, with libdeflate on two threads and
 // with zlib alone on one, which must agree. A region it rewrote must be laid
 // out as the README says, keep every chunk and its timestamps, and have
@@ -89,13 +90,14 @@ Outcome run(const std::string& command, const Input& input, const std::string& v
   ScratchDir scratch;
   const std::vector<std::pair<std::string, std::string>> words = {
       {"REGION", scratch.file("r.0.0.mca")}, {"MISSING", scratch.file("missing.mca")}, {"FOLDER", scratch.path()},
-      {"pagemend-dump", PAGEMEND_DUMP_BINARY}, {"pagemend", PAGEMEND_BINARY}};
+      {"pagemend-dump", PAGEMEND_DUMP_BINARY}, {"pagemend-world", PAGEMEND_SOURCE_DIR "/tools/pagemend-world"},
+      {"pagemend", PAGEMEND_BINARY}};
   if (input.present) writeFile(words[0].second, input.bytes);
   std::string line = command;
   for (const auto& [word, path] : words) {
     for (size_t at = 0; (at = findWord(line, word, at)) != std::string::npos; at += path.size()) line.replace(at, word.size(), path);
   }
-  std::string prefix = "export " + variables + "; ";
+  std::string prefix = "export PAGEMEND=" + quoted(PAGEMEND_BINARY) + " " + variables + "; ";
 #ifdef PAGEMEND_SANITIZED
   // The sanitizers need far more address space than a limit allows.
   prefix += "export PAGEMEND_SANITIZED=1; prlimit() { shift; \"$@\"; }; ";
@@ -210,7 +212,8 @@ TEST_P(Case, PrintsAndLeavesWhatIsExpected) {
   EXPECT_EQ(zlibAlone.output, out.output);
   EXPECT_TRUE(zlibAlone.after == out.after && zlibAlone.chunkFiles == out.chunkFiles);
   const bool result = fs::exists(dir / "result.txt");
-  if (!result && (out.output.find(" repaired\n") == std::string::npos || out.output.find("exit 0\n") == std::string::npos)) {
+  if (fs::exists(dir / "unchanged") ||
+      (!result && (out.output.find(" repaired\n") == std::string::npos || out.output.find("exit 0\n") == std::string::npos))) {
     EXPECT_TRUE(out.after == input.bytes) << "the region changed";
     return;
   }

@@ -3,6 +3,7 @@
 // sees it (before any repair), so a user can look at what a report is about.
 // Chunks that do not load are reported with pagemend's own lines, on
 // standard error, so that standard output holds only trees.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,24 @@ int usage(const char* program) {
   std::fprintf(stderr, "Usage: %s REGION [X Z] [--types]\n  X, Z: the chunk's position in the region, 0-31\n",
                program);
   return 1;
+}
+
+void printHelp(const char* program) {
+  std::printf(
+      "Usage: %s REGION [X Z] [--types]\n"
+      "Prints the tree of the chunk at X, Z (its position in the region, 0-31), or of\n"
+      "every chunk, as pagemend reads it, before any repair. Chunks that cannot be\n"
+      "read are reported on standard error, so that standard output holds trees alone.\n"
+      "\n"
+      "Options:\n"
+      "  --types      print each value's tag type beside it\n"
+      "  -h, --help   print this help and exit\n"
+      "  --version    print the version and exit\n"
+      "  --           end of the options\n"
+      "\n"
+      "Exit status: 0 when the trees were printed; 1 when the file cannot be read, the\n"
+      "chunk asked for holds no readable tree, or the command line is wrong.\n",
+      program);
 }
 
 bool parseCoordinate(const std::string& text, int& out) {
@@ -39,11 +58,24 @@ int main(int argc, char** argv) {
   occupyStandardDescriptors();
   bool showTypes = false;
   std::vector<std::string> args;
+  bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--types")) {
+    const std::string arg = argv[i];
+    if (optionsEnd || arg.size() < 2 || arg[0] != '-' || std::isdigit(static_cast<unsigned char>(arg[1]))) {
+      args.push_back(arg);  // a negative number is a position, refused below
+    } else if (arg == "--") {
+      optionsEnd = true;
+    } else if (arg == "--types") {
       showTypes = true;
+    } else if (arg == "--help" || arg == "-h") {
+      printHelp(argv[0]);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("pagemend-dump %s\n", PAGEMEND_VERSION);
+      return 0;
     } else {
-      args.push_back(argv[i]);
+      std::fprintf(stderr, "Error: unknown option '%s'\n", arg.c_str());
+      return usage(argv[0]);
     }
   }
   if (args.size() != 1 && args.size() != 3) return usage(argv[0]);

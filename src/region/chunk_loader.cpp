@@ -34,7 +34,12 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   nbt::Tag level;
   result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report,
                                  use == Use::findBooks ? walkedByLevel : nullptr);
-  if (!level) return result;
+  if (!level) {
+    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
+    const nbt::Tag version = result.hasTree ? nbt::getInt(tree_.root(), "DataVersion") : nbt::Tag();
+    result.newerLayout = version && version.intValue() >= 2844;
+    return result;
+  }
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
   file.slots[n].extent = static_cast<int64_t>(record_.size());

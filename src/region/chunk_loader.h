@@ -19,6 +19,7 @@ class ChunkLoader {
     bool repaired = false;  // the walk repaired a page in tree()
     bool fatal = false;     // zlib's stream state broke: the run must end
     bool whole = false;     // it has a "Level": the slot's extent is its record, nothing more
+    bool newerLayout = false;  // no "Level": a chunk as Minecraft 1.18 and later save them
   };
 
   enum class Use {

@@ -166,6 +166,7 @@ struct Scan {
   Ordered ordered;
   std::atomic<bool> fatal{false};
   std::atomic<long> pagesRepaired{0};
+  std::atomic<int> rootsWithLevel{0}, rootsOfNewerLayout{0};
   std::mutex failureMutex;
   std::exception_ptr failure;
 
@@ -228,6 +229,8 @@ struct Scan {
         const ChunkLoader::Result result = load(loader, items[k], report);
         if (result.repaired) file.slots[items[k]].rewritten = true;
         if (result.fatal) fatal = true;
+        if (result.whole) ++rootsWithLevel;  // "whole": it holds a Level
+        if (result.newerLayout) ++rootsOfNewerLayout;
         const bool written = report.finish(result.fatal);
         pagesRepaired += report.pagesRepaired;
         if (!written || result.fatal) return;
@@ -330,22 +333,29 @@ class RepairAgain : public RecordSource {
 
 }  // namespace
 
-int runPagemend(int argc, char** argv, const RunOptions& options) {
-  if (argc < 2) {
-    printMessage("Syntax: %s <filename.mcr/mca>\n", argc > 0 ? argv[0] : "pagemend");
-    return 1;
-  }
-  const char* path = argv[1];
+int mendRegion(const char* path, const RunOptions& options) {
   try {
     RegionFile file;
     if (!file.open(path)) return 1;
     Scan scan(file, options);
     scan.run();
     if (scan.fatal) return 1;
-    if (scan.pagesRepaired == 0) {
-      printMessage("No fixable problems found in '%s'.\n", path);
-      return 0;
+    if (scan.pagesRepaired == 0) printMessage("No fixable problems found in '%s'.\n", path);
+    if (options.check) {
+      const long pages = scan.pagesRepaired;
+      printMessage("Check: %ld page%s would be repaired in '%s'; the file was not changed.\n", pages,
+                   pages == 1 ? "" : "s", path);
     }
+    if (scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0) {
+      // Not one of the lines a run promises on its output (and then nothing
+      // was repaired): a word to the user.
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and "
+                   "later, whose books this version does not look for.\n",
+                   path);
+    }
+    if (options.check || scan.pagesRepaired == 0) return 0;
     RepairAgain source(file, options);
     return writeRegion(path, file, source);
   } catch (const std::bad_alloc&) {
@@ -354,6 +364,82 @@ int runPagemend(int argc, char** argv, const RunOptions& options) {
     printMessage("Error: %s; file '%s' is left as it was!\n", e.what(), path);
   }
   return 1;
+}
+
+namespace {
+
+void printUsage(std::FILE* to, const char* program) {
+  std::fprintf(to, "Usage: %s [OPTIONS] FILE...\n", program);
+}
+
+void printHelp(const char* program) {
+  printUsage(stdout, program);
+  std::printf(
+      "Repairs the written books in Minecraft region files (.mca, .mcr): a page stored\n"
+      "as plain text becomes the JSON text the game expects. Each file is read whole\n"
+      "and rewritten only when a page of it was repaired; a rewrite replaces the file\n"
+      "at once, so that it is always either the old file or the whole new one.\n"
+      "\n"
+      "Options:\n"
+      "  --check      report what would be repaired, and write nothing\n"
+      "  -h, --help   print this help and exit\n"
+      "  --version    print the version and exit\n"
+      "  --           end of the options: every later argument is a file\n"
+      "\n"
+      "With several files, each one's lines follow a line \"== FILE\".\n"
+      "\n"
+      "Exit status:\n"
+      "  0  every file was read, and rewritten if a page of it was repaired; chunks\n"
+      "     that could not be read are reported and left exactly as they are\n"
+      "  1  a file could not be read or rewritten; it is left as it was\n"
+      "  2  the command line is wrong; no file was touched\n");
+}
+
+int commandLineError(const char* program, const std::string& what) {
+  std::fprintf(stderr, "Error: %s\n", what.c_str());
+  printUsage(stderr, program);
+  std::fprintf(stderr, "Try '%s --help' for more.\n", program);
+  return 2;
+}
+
+}  // namespace
+
+int runPagemend(int argc, char** argv, RunOptions options) {
+  // Messages name the program as it was started, as the syntax line always did.
+  const char* program = argc > 0 ? argv[0] : "pagemend";
+  if (argc < 2) {
+    printMessage("Syntax: %s <filename.mcr/mca>\n", program);
+    return 1;
+  }
+  // The whole command line is read before any file is touched: a mistyped
+  // option must not leave some files repaired.
+  std::vector<const char*> paths;
+  bool optionsEnd = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+      paths.push_back(argv[i]);
+    } else if (arg == "--") {
+      optionsEnd = true;
+    } else if (arg == "--check") {
+      options.check = true;
+    } else if (arg == "--help" || arg == "-h") {
+      printHelp(program);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("pagemend %s\n", PAGEMEND_VERSION);
+      return 0;
+    } else {
+      return commandLineError(program, "unknown option '" + arg + "'");
+    }
+  }
+  if (paths.empty()) return commandLineError(program, "no file named");
+  int code = 0;
+  for (const char* path : paths) {
+    if (paths.size() > 1) printMessage("== %s\n", path);
+    code = std::max(code, mendRegion(path, options));
+  }
+  return code;
 }
 
 }  // namespace region
