@@ -29,6 +29,7 @@ bash fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}" build/release/fuzz/make_corpus
 echo "== Debian package =="
 (cd build/release && cpack -G DEB > /dev/null)
 deb=$(ls build/release/pagemend_*_*.deb | head -n 1)
+[ "$(dpkg-deb -c "$deb" | grep -cE 'man1/pagemend(-world|-dump)?\.1')" -eq 3 ] || { echo "a manual page is missing from $deb"; exit 1; }
 scratch=$(mktemp -d)
 if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
   dpkg -i "$deb" > /dev/null
@@ -42,7 +43,7 @@ region=$scratch/world/region/r.0.0.mca
 cp examples/broken-books.mca "$region"
 "$installed/pagemend" "$region" | tee "$scratch/first"
 grep -q "page 0 repaired" "$scratch/first"
-PAGEMEND="$installed/pagemend" "$installed/pagemend-world" "$scratch/world" | grep -q "^Pages repaired: 0$"
+PAGEMEND="$installed/pagemend" "$installed/pagemend-world" --check "$scratch/world" | grep -q "^Pages that would be repaired: 0$"
 "$installed/pagemend-dump" "$region" 0 0 | grep -q '"title":"Farm Notes"'
 echo "$(basename "$deb"): the packaged programs repaired and examined the example"
 rm -rf "$scratch"
