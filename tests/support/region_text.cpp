@@ -279,9 +279,10 @@ ByteVec regionFromText(const std::string& text, const ByteVec& base) {
         record(records[n] = {}, kZlibCompression, zlibCompress(chunk));
       } else if (word == "slot") {
         records[n] = p.group();
-      } else if (word == "location") {
+      } else if (word == "location" || word == "locations") {
         const auto sector = static_cast<uint32_t>(p.number());
-        locations.push_back({n, {sector, static_cast<uint8_t>(p.number())}});
+        const auto count = static_cast<uint8_t>(p.number());
+        for (int k = n; k < (word == "location" ? n + 1 : kSlotCount); ++k) locations.push_back({k, {sector, count}});
       } else if (word == "timestamp") {
         timestamps.emplace_back(n, static_cast<uint32_t>(p.number()));
       } else {

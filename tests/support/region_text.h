@@ -7,6 +7,7 @@
 //   chunk X Z ( BYTES )      ... of these bytes (a root that is not a well-formed tag)
 //   slot X Z ( BYTES )       slot X,Z holds these record bytes, on sectors of their own
 //   location X Z SECTOR COUNT    a location entry, set after the records are laid out
+//   locations X Z SECTOR COUNT   the same for slot X,Z and every later slot
 //   timestamp X Z VALUE
 //   place OFFSET ( BYTES )   bytes written at a byte offset, after the records are laid out
 //   size N                   the file cut or padded with zeros to N bytes, last
