@@ -112,8 +112,10 @@ Loaded load(const std::string& path, const Bytes& bytes) {
         same = chunk.stored;
         Bytes& stored = *chunk.stored;
         stored.assign(bytes.begin() + offset, bytes.begin() + offset + extent);
-        if (const int missing = file.slots[n].checksumMissing) {
-          // Stored short of its checksum: carried whole, a zlib stream zlib reads.
+        const int missing = file.slots[n].checksumMissing;
+        if (missing > 0 && region::sectorsFor(extent + missing) <= region::kMaxSectorCount) {
+          // Stored short of its checksum: carried whole (if an entry can count its
+          // sectors then), a zlib stream zlib reads.
           const uint32_t checksum = file.slots[n].checksum;
           for (int i = 4 - missing; i < 4; ++i) stored.push_back(static_cast<uint8_t>(checksum >> (24 - 8 * i)));
           nbt::storeU32(stored.data(), static_cast<uint32_t>(stored.size() - 4));

@@ -154,7 +154,11 @@ void expectChunks(const ByteVec& input, const ByteVec& rewritten, const Outcome&
     if (!sectorsOf(expected, n).empty() && !loadLocation(actual.data(), n).sector) {
       ADD_FAILURE() << "a slot that held bytes is empty";
     } else if (!want.empty()) {
-      const ByteVec got = inflated(actual, n, out.chunkFiles);
+      ByteVec got = inflated(actual, n, out.chunkFiles);
+      // Short of its checksum at the edge of what an entry counts: carried as stored.
+      if (got.empty() && stored == recordAt(actual, n) && sectorsFor(static_cast<int64_t>(stored.size()) + 4) > kMaxSectorCount) {
+        got = inflated(actual, n, {}, true);
+      }
       EXPECT_TRUE(rewritten.empty() ? !got.empty() : want == got) << "chunk differs";
     } else if (loadLocation(actual.data(), n).sector) {
       EXPECT_TRUE(stored.empty() ? sectorsOf(expected, n) == sectorsOf(actual, n) : stored == recordAt(actual, n))

@@ -234,7 +234,8 @@ struct Writer {
   std::map<int64_t, Location> rewrittenAt;
   std::map<std::pair<int64_t, int64_t>, Location> carriedAt;
 
-  // Carries a slot's stored bytes over exactly as they are.
+  // Carries a slot's stored bytes over exactly as they are (but for a
+  // checksum they lack).
   void carry(int n) {
     const int64_t extent = original.extent(n);
     if (extent <= 0) return;  // empty, or the entry pointed past the end: nothing was stored
@@ -244,12 +245,14 @@ struct Writer {
       storeLocation(header, n, placed->second);
       return;
     }
-    const int64_t sectors = sectorsFor(extent + slot.checksumMissing);
+    // A stream stored short of its checksum is carried whole, unless the
+    // bytes it lacks would take it past what a location entry can count.
+    const bool complete = slot.checksumMissing > 0 && sectorsFor(extent + slot.checksumMissing) <= kMaxSectorCount;
+    const int64_t sectors = sectorsFor(extent + (complete ? slot.checksumMissing : 0));
     setLocation(n, out.position(), sectors <= kMaxSectorCount ? static_cast<uint8_t>(sectors) : slot.sectorCount);
-    if (slot.checksumMissing == 0) {
+    if (!complete) {
       out.appendFrom(original.fd(), slot.offset, extent);
     } else {
-      // A stream stored short of its checksum: the same stream, whole.
       uint8_t length[4], checksum[4];
       nbt::storeU32(length, static_cast<uint32_t>(extent - 4 + slot.checksumMissing));
       nbt::storeU32(checksum, slot.checksum);

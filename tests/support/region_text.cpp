@@ -116,6 +116,22 @@ class Parser {
       string(out, next());
     } else if (word == "zlib") {
       append(out, zlibCompress(group()));
+    } else if (word == "zlibstored") {
+      // Stored blocks alone: a stream whose length is known to the byte.
+      const ByteVec data = group();
+      append(out, ByteVec{0x78, 0x01});
+      size_t at = 0;
+      do {
+        const size_t n = std::min<size_t>(data.size() - at, 65535);
+        out.push_back(at + n == data.size() ? 1 : 0);
+        append(out, ByteVec{static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
+                     static_cast<uint8_t>(~n >> 8)});
+        out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+        at += n;
+      } while (at < data.size());
+      const auto sum = static_cast<uint32_t>(adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size())));
+      append(out, ByteVec{static_cast<uint8_t>(sum >> 24), static_cast<uint8_t>(sum >> 16), static_cast<uint8_t>(sum >> 8),
+                   static_cast<uint8_t>(sum)});
     } else if (word == "record" || word == "shortrecord") {
       record(out, region::kZlibCompression, zlibCompress(group()), word == "shortrecord");
     } else if (word == "sized") {
