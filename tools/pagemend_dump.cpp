@@ -41,11 +41,9 @@ void printHelp(const char* program) {
 }
 
 bool parseCoordinate(const std::string& text, int& out) {
-  char* end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end || v < 0 || v >= region::kRegionSide) return false;
-  out = static_cast<int>(v);
-  return true;
+  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = std::stoi(text);
+  return out < region::kRegionSide;
 }
 
 struct ToStandardError : books::Report {
@@ -83,6 +81,7 @@ int main(int argc, char** argv) {
   if (args.size() == 3 && (!parseCoordinate(args[1], onlyX) || !parseCoordinate(args[2], onlyZ))) {
     return usage(argv[0]);
   }
+  printMessagesTo(stderr);  // standard output holds trees alone
   region::RegionFile file;
   if (!file.open(args[0].c_str())) return 1;
 
@@ -100,7 +99,7 @@ int main(int argc, char** argv) {
     ++shown;
   }
   if (onlyX >= 0 && shown == 0) {
-    std::printf("Chunk %i,%i holds no readable tree\n", onlyX, onlyZ);
+    std::fprintf(stderr, "Chunk %i,%i holds no readable tree\n", onlyX, onlyZ);
     return 1;
   }
   return 0;

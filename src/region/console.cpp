@@ -7,10 +7,16 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace {
+std::FILE* messages = nullptr;  // standard output
+}
+
+void printMessagesTo(std::FILE* stream) { messages = stream; }
+
 void printMessage(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stdout, format, args);
+  std::vfprintf(messages ? messages : stdout, format, args);
   va_end(args);
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -438,6 +439,13 @@ int runPagemend(int argc, char** argv, RunOptions options) {
   for (const char* path : paths) {
     if (paths.size() > 1) printMessage("== %s\n", path);
     code = std::max(code, mendRegion(path, options));
+  }
+  // A check's report is all it makes: one that could not be written is a
+  // failure (a real run's lines are not; its files are what it makes).
+  errno = 0;
+  if (options.check && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    if (errno != EPIPE) std::fprintf(stderr, "Error: the report could not be written in full\n");
+    code = std::max(code, 1);
   }
   return code;
 }
