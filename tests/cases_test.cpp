@@ -141,27 +141,36 @@ ByteVec sectorsOf(const ByteVec& file, int n) {
                  file.begin() + static_cast<long>(std::min(file.size(), from + size_t{at.count} * kSectorSize)));
 }
 
-// Slot by slot: what `rewritten` (a region of the chunks written afresh)
-// holds, or else what `input` held: the same inflated chunk, or for a record
-// that does not inflate, the same stored bytes. Without `rewritten`, any
-// chunk may have been written afresh, but none lost.
+// Slot by slot: a chunk that `rewritten` (a region of the chunks written
+// afresh) holds inflates to the same bytes; every other slot holds what
+// `input` held, byte for byte: its record (a stream short of its checksum
+// completed, unless that would take it past what an entry counts), or for
+// bytes that are no record, the sectors its entry claimed. Without
+// `rewritten`, any chunk may have been written afresh, but none lost.
 void expectChunks(const ByteVec& input, const ByteVec& rewritten, const Outcome& out) {
   const ByteVec& actual = out.after;
   for (int n = 0; n < kSlotCount; ++n) {
     SCOPED_TRACE("slot " + std::to_string(slotX(n)) + "," + std::to_string(slotZ(n)));
-    const ByteVec& expected = !rewritten.empty() && loadLocation(rewritten.data(), n).sector ? rewritten : input;
-    const ByteVec want = inflated(expected, n, {}, &expected == &input), stored = recordAt(expected, n);
-    if (!sectorsOf(expected, n).empty() && !loadLocation(actual.data(), n).sector) {
-      ADD_FAILURE() << "a slot that held bytes is empty";
-    } else if (!want.empty()) {
-      ByteVec got = inflated(actual, n, out.chunkFiles);
-      // Short of its checksum at the edge of what an entry counts: carried as stored.
-      if (got.empty() && stored == recordAt(actual, n) && sectorsFor(static_cast<int64_t>(stored.size()) + 4) > kMaxSectorCount) {
-        got = inflated(actual, n, {}, true);
-      }
-      EXPECT_TRUE(rewritten.empty() ? !got.empty() : want == got) << "chunk differs";
-    } else if (loadLocation(actual.data(), n).sector) {
-      EXPECT_TRUE(stored.empty() ? sectorsOf(expected, n) == sectorsOf(actual, n) : stored == recordAt(actual, n))
+    const bool afresh = !rewritten.empty() && loadLocation(rewritten.data(), n).sector;
+    const bool there = loadLocation(actual.data(), n).sector;
+    if (!sectorsOf(afresh ? rewritten : input, n).empty() && !there) ADD_FAILURE() << "a slot that held bytes is empty";
+    if (!there) continue;
+    if (afresh) {
+      EXPECT_EQ(inflated(rewritten, n), inflated(actual, n, out.chunkFiles)) << "chunk differs";
+      continue;
+    }
+    const ByteVec stored = recordAt(input, n), now = recordAt(actual, n);
+    const ByteVec was = inflated(input, n, {}, true);
+    if (rewritten.empty() && !was.empty()) {
+      EXPECT_FALSE(inflated(actual, n, out.chunkFiles).empty()) << "chunk lost";
+    } else if (stored.empty()) {
+      EXPECT_EQ(sectorsOf(input, n), sectorsOf(actual, n)) << "stored bytes differ";
+    } else if (now == stored) {
+      EXPECT_TRUE(was.empty() || !inflated(input, n).empty() || sectorsFor(static_cast<int64_t>(stored.size()) + 4) > kMaxSectorCount)
+          << "a stream short of its checksum was not completed";
+    } else {
+      EXPECT_TRUE(!was.empty() && now.size() > stored.size() && std::equal(stored.begin() + 4, stored.end(), now.begin() + 4) &&
+                  inflated(actual, n) == was)
           << "stored bytes differ";
     }
   }
@@ -187,6 +196,8 @@ void expectWellLaidOut(const ByteVec& before, const ByteVec& after) {
     // A record of more sectors than an entry can count keeps the count it had.
     next += std::max<uint32_t>(at.count, static_cast<uint32_t>(sectorsFor(static_cast<int64_t>(record.size()))));
     if (inflated(after, n).empty()) continue;
+    EXPECT_EQ(zlibStreamLength(ByteVec(record.begin() + kRecordHeaderSize, record.end())), record.size() - kRecordHeaderSize)
+        << "the length field is not the stream's";
     EXPECT_EQ(at.count, sectorsFor(static_cast<int64_t>(record.size())));
     EXPECT_TRUE(std::all_of(sectors.begin() + static_cast<long>(record.size()), sectors.end(), [](uint8_t b) { return b == 0; }));
   }

@@ -229,6 +229,23 @@ ByteVec zlibCompress(const ByteVec& data) {
   return out;
 }
 
+size_t zlibStreamLength(const ByteVec& data) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return 0;
+  zs.next_in = const_cast<Bytef*>(data.data());
+  zs.avail_in = static_cast<uInt>(data.size());
+  ByteVec buffer(1 << 16);
+  int r = Z_OK;
+  while (r == Z_OK) {
+    zs.next_out = buffer.data();
+    zs.avail_out = static_cast<uInt>(buffer.size());
+    r = inflate(&zs, Z_NO_FLUSH);
+  }
+  const size_t length = r == Z_STREAM_END ? zs.total_in : 0;
+  inflateEnd(&zs);
+  return length;
+}
+
 ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort) {
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return {};

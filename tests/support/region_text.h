@@ -51,6 +51,8 @@ ByteVec bytesFromText(const std::string& text);
 // it does once the last bytes of its checksum are added, as the game reads it).
 ByteVec zlibCompress(const ByteVec& data);
 ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort = false);
+// How many bytes the zlib stream at the start of `data` takes; 0 when it does not end there.
+size_t zlibStreamLength(const ByteVec& data);
 
 // The record slot n of a region file points at, as its length field
 // describes it (4 + L bytes); empty when the slot is empty or the record
