@@ -138,7 +138,6 @@ CodecStatus Inflater::drain(z_stream& stream, const uint8_t* data, size_t size, 
 // A zlib stream whose deflate data ends within `data`, followed by the first
 // bytes of its checksum (none to three), all of them right.
 bool Inflater::inflateWithoutChecksum(const uint8_t* data, size_t size) {
-  checksumMissing_ = 0;
   // The stream's header: deflate, a window it may have, no preset dictionary.
   if (size < 2 || (data[0] & 0x0f) != Z_DEFLATED || (data[0] >> 4) > 7 || (data[1] & 0x20) != 0 ||
       ((data[0] << 8) | data[1]) % 31 != 0) {
