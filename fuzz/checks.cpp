@@ -92,11 +92,11 @@ struct Loaded {
   bool anyRepaired = false;
 };
 
-Loaded load(const std::string& path, const Bytes& bytes) {
+Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
   Loaded loaded;
   region::RegionFile file;
   require(file.open(path.c_str()), "cannot open the scratch region");
-  region::ChunkLoader loader;
+  region::ChunkLoader loader(false, everywhere);
   Silent silent;
   std::map<std::pair<int64_t, int64_t>, std::shared_ptr<Bytes>> byPlace;
   for (int n = 0; n < region::kSlotCount; ++n) {
@@ -179,17 +179,18 @@ std::string tagReaderRoundTrip(const uint8_t* data, size_t size) {
   return "reads " + std::to_string(cursor.consumed()) + ", writes " + std::to_string(written.size());
 }
 
-void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
+void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, bool everywhere) {
   Bytes input(data, data + size);
   if (input.size() < static_cast<size_t>(region::kHeaderSize)) input.resize(region::kHeaderSize, 0);
   const std::string path = scratchDir + "/r.0.0.mca";
   writeBytes(path, input);
-  const Loaded before = load(path, input);
+  const Loaded before = load(path, input, everywhere);
 
   std::fflush(stdout);
   std::string binary = "pagemend";
-  char* argv[] = {binary.data(), const_cast<char*>(path.c_str()), nullptr};
-  const int code = region::runPagemend(2, argv);
+  std::string option = "--everywhere";
+  char* argv[] = {binary.data(), const_cast<char*>(path.c_str()), everywhere ? option.data() : nullptr, nullptr};
+  const int code = region::runPagemend(everywhere ? 3 : 2, argv);
   std::fflush(stdout);
   const Bytes output = readBytes(path);
   require(code == 0 || code == 1, "exit code other than 0 or 1");
@@ -197,11 +198,11 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir) {
     require(output == input, "the file changed although nothing was written");
     return;
   }
-  const Loaded after = load(path, output);
+  const Loaded after = load(path, output, everywhere);
   require(!after.anyRepaired, "a rewritten region still has something to repair");
   region::RegionFile file;
   require(file.open(path.c_str()), "cannot open the rewritten region");
-  region::ChunkLoader loader;
+  region::ChunkLoader loader(false, everywhere);
   Silent silent;
   for (int n = 0; n < region::kSlotCount; ++n) {
     const Loaded::Chunk& was = before.chunks[n];

@@ -21,7 +21,8 @@ std::string tagReaderRoundTrip(const uint8_t* data, size_t size);
 // unless it repaired something, and a rewritten file holds every chunk of
 // the input (rewritten from its repaired tree, or copied as it was) and has
 // nothing left to repair. Console output goes wherever stdout points.
-void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir);
+// everywhere: the run with --everywhere.
+void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, bool everywhere);
 
 // `data` as a page of a book: a plain-text page is stored as a JSON string
 // literal that decodes to exactly the original text (or left as it was when

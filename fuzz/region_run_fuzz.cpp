@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_checks::wholeRun(data, size, scratch);
+  fuzz_checks::wholeRun(data, size, scratch, false);
+  fuzz_checks::wholeRun(data, size, scratch, true);
   return 0;
 }

@@ -31,6 +31,8 @@ void printHelp(const char* program) {
       "\n"
       "Options:\n"
       "  --types      print each value's tag type beside it\n"
+      "  --everywhere read every layout pagemend --everywhere reads, without a word\n"
+      "               on chunks of 1.18 and later or entity files having no Level\n"
       "  -h, --help   print this help and exit\n"
       "  --version    print the version and exit\n"
       "  --           end of the options\n"
@@ -54,7 +56,7 @@ struct ToStandardError : books::Report {
 
 int main(int argc, char** argv) {
   occupyStandardDescriptors();
-  bool showTypes = false;
+  bool showTypes = false, everywhere = false;
   std::vector<std::string> args;
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
@@ -65,6 +67,8 @@ int main(int argc, char** argv) {
       optionsEnd = true;
     } else if (arg == "--types") {
       showTypes = true;
+    } else if (arg == "--everywhere") {
+      everywhere = true;
     } else if (arg == "--help" || arg == "-h") {
       printHelp(argv[0]);
       return 0;
@@ -85,7 +89,7 @@ int main(int argc, char** argv) {
   region::RegionFile file;
   if (!file.open(args[0].c_str())) return 1;
 
-  region::ChunkLoader loader;
+  region::ChunkLoader loader(false, everywhere);
   ToStandardError errors;
   int shown = 0;
   for (int n = 0; n < region::kSlotCount; ++n) {

@@ -32,8 +32,8 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
       return result;
   }
   nbt::Tag level;
-  result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report,
-                                 use == Use::findBooks ? walkedByLevel : nullptr);
+  const nbt::IndexScope scope = use != Use::findBooks ? nullptr : everywhere_ ? walkedEverywhere : walkedByLevel;
+  result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report, scope, everywhere_);
   if (!level) {
     // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
     const nbt::Tag version = result.hasTree ? nbt::getInt(tree_.root(), "DataVersion") : nbt::Tag();
@@ -46,7 +46,7 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   file.slots[n].checksumMissing = static_cast<uint8_t>(inflater_.checksumMissing());
   file.slots[n].checksum = inflater_.checksum();
   result.whole = true;
-  if (use != Use::show) result.repaired = walkLevel(level, report);
+  if (use != Use::show) result.repaired = walkLevel(level, report, everywhere_);
   return result;
 }
 

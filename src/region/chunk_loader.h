@@ -12,13 +12,14 @@ namespace region {
 // chunk to chunk; one per thread.
 class ChunkLoader {
  public:
-  explicit ChunkLoader(bool zlibOnly = false) : inflater_(zlibOnly) {}
+  // everywhere: look for books in every place a chunk can hold them (see walkLevel).
+  explicit ChunkLoader(bool zlibOnly = false, bool everywhere = false) : everywhere_(everywhere), inflater_(zlibOnly) {}
 
   struct Result {
     bool hasTree = false;   // tree() holds the chunk's root
     bool repaired = false;  // the walk repaired a page in tree()
     bool fatal = false;     // zlib's stream state broke: the run must end
-    bool whole = false;     // it has a "Level": the slot's extent is its record, nothing more
+    bool whole = false;     // it has a "Level" (or, everywhere, what stands for it): its extent is its record
     bool newerLayout = false;  // no "Level": a chunk as Minecraft 1.18 and later save them
   };
 
@@ -38,6 +39,7 @@ class ChunkLoader {
   void release() { inflater_.release(); }
 
  private:
+  bool everywhere_;
   Inflater inflater_;
   ByteBuffer record_;
   nbt::Tree tree_;

@@ -214,7 +214,7 @@ struct Scan {
   // The main thread's work, which starts helpers as it finds them worthwhile.
   void work(std::vector<pthread_t>* helpers = nullptr) {
     try {
-      ChunkLoader loader(options.zlibOnly);
+      ChunkLoader loader(options.zlibOnly, options.everywhere);
       int limit = helpers ? threadLimit() : 1;
       if (helpers) helpers->reserve(static_cast<size_t>(limit));  // a started helper is always joined
       for (size_t k; (k = next++) < items.size();) {
@@ -296,7 +296,8 @@ struct Scan {
 // encoding of the repaired tree, compressed afresh.
 class RepairAgain : public RecordSource {
  public:
-  RepairAgain(RegionFile& file, const RunOptions& options) : file_(file), loader_(options.zlibOnly) {}
+  RepairAgain(RegionFile& file, const RunOptions& options)
+      : file_(file), loader_(options.zlibOnly, options.everywhere) {}
 
   NewRecord make(int n, ByteBuffer& record) override {
     struct Silent : books::Report {
@@ -353,7 +354,7 @@ int mendRegion(const char* path, const RunOptions& options) {
       std::fflush(stdout);
       std::fprintf(stderr,
                    "Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and "
-                   "later, whose books this version does not look for.\n",
+                   "later; pagemend --everywhere reads them.\n",
                    path);
     }
     if (options.check || scan.pagesRepaired == 0) return 0;
@@ -383,6 +384,11 @@ void printHelp(const char* program) {
       "\n"
       "Options:\n"
       "  --check      report what would be repaired, and write nothing\n"
+      "  --everywhere look for books in every place they can lie: also lecterns,\n"
+      "               glow item frames, the items of every entity (minecarts, boats,\n"
+      "               animals, villagers, armor stands, items on the ground), the\n"
+      "               chunks of Minecraft 1.18 and later, and entity files\n"
+      "               (entities/r.X.Z.mca)\n"
       "  -h, --help   print this help and exit\n"
       "  --version    print the version and exit\n"
       "  --           end of the options: every later argument is a file\n"
@@ -424,6 +430,8 @@ int runPagemend(int argc, char** argv, RunOptions options) {
       optionsEnd = true;
     } else if (arg == "--check") {
       options.check = true;
+    } else if (arg == "--everywhere") {
+      options.everywhere = true;
     } else if (arg == "--help" || arg == "-h") {
       printHelp(program);
       return 0;

@@ -6,6 +6,7 @@ struct RunOptions {
   bool zlibOnly = false;  // inflate with zlib alone (to compare with the faster inflater)
   int threads = 0;        // threads that load chunks; 0: one per core, at most two
   bool check = false;     // report what would be repaired, write nothing
+  bool everywhere = false;  // look for books in every place a chunk can hold them
 };
 
 // The whole run for a command line: its options, then each region it names:

@@ -6,7 +6,7 @@ using books::Finding;
 using namespace nbt;
 
 bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, Tree& tree, Tag& level, books::Report& report,
-                   IndexScope scope) {
+                   IndexScope scope, bool newerLayouts) {
   level = Tag();
   ByteCursor cursor(data, size);
   uint8_t type = kTagEnd;  // an empty chunk holds no root either
@@ -46,6 +46,7 @@ bool loadChunkRoot(int x, int z, const uint8_t* data, size_t size, Tree& tree, T
     return true;
   }
   level = getCompound(root, "Level");
+  if (!level && newerLayouts && (getList(root, "block_entities") || getList(root, "Entities"))) level = root;
   if (!level) report.addf(Finding::error, "Error: Chunk %i,%i Level object missing or malformed!\n", x, z);
   return true;
 }
