@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -439,13 +440,20 @@ CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record) {
   return status;
 }
 
-int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
-  const bool fromFile = original.fd() >= 0;
-  auto changed = [&] {
-    if (!fromFile || original.unchanged(path)) return false;
-    printMessage("Error: file '%s' changed while it was being repaired; it is left as it was!\n", path);
-    return true;
-  };
+namespace {
+
+// What a replacement's contents came to: written (or failed, as `out` says),
+// or given up on after the writer reported why.
+enum class Contents { written, givenUp };
+
+// Replaces the file at `path` by a new one that `write` fills, with every
+// care a region gets: `changed` (which reports why) is asked first and
+// just before the rename; the new file is made beside the old one (the one
+// a link points at), takes over its owner, group, mode and attributes, is
+// flushed and renamed over it, and the folder is flushed. Returns the exit
+// code: 0 when replaced, 1 (after one line) when the file is left as it was.
+int replaceFile(const char* path, int originalFd, const std::function<bool()>& changed,
+                const std::function<Contents(Output& out, const struct stat* info)>& write) {
   if (changed()) return 1;
   // Replace what a symbolic link points at, so the link stays a link.
   char resolved[PATH_MAX];
@@ -474,7 +482,7 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
                  std::strerror(error));
     return 1;
   }
-  if (haveInfo && !takeOver(fd, info, original.fd(), path)) {
+  if (haveInfo && !takeOver(fd, info, originalFd, path)) {
     close(fd);
     removePendingTemporary();
     releaseTemporaryGuard();
@@ -482,16 +490,9 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
   }
 
   Output out(fd);
-  Writer writer(original, source, out);
-  // Named as the game names regions, in the folder it was named in (a link's, if it is one).
-  const std::string named = baseNameOf(path);
-  int regionX, regionZ;
-  if (haveInfo && std::sscanf(named.c_str(), "r.%d.%d.mca", &regionX, &regionZ) == 2 &&
-      named == "r." + std::to_string(regionX) + "." + std::to_string(regionZ) + ".mca") {
-    writer.external = {true, directoryOf(path), regionX, regionZ, info};
-  }
+  Contents contents;
   try {
-    writer.run();
+    contents = write(out, haveInfo ? &info : nullptr);
   } catch (...) {
     // Out of memory, most likely: the original stays, the caller says why.
     close(fd);
@@ -500,15 +501,15 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
     releaseTemporaryGuard();
     throw;
   }
-  if (!out.failed() && !writer.fatal && fsync(fd) != 0) out.fail(errno);
+  if (!out.failed() && contents == Contents::written && fsync(fd) != 0) out.fail(errno);
   if (close(fd) != 0) out.fail(errno);
-  if (writer.fatal) {
-    // The source has said why; the original stays as it was.
+  if (contents == Contents::givenUp) {
+    // The writer has said why; the original stays as it was.
     removePendingTemporary();
     releaseTemporaryGuard();
     return 1;
   }
-  // Last, as close to the rename as can be: a region saved since it was read
+  // Last, as close to the rename as can be: a file saved since it was read
   // would lose what was saved.
   if (!out.failed() && changed()) {
     removePendingTemporary();
@@ -530,6 +531,37 @@ int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
     close(dirFd);
   }
   return 0;
+}
+
+}  // namespace
+
+int writeRegion(const char* path, RegionFile& original, RecordSource& source) {
+  const bool fromFile = original.fd() >= 0;
+  auto changed = [&] {
+    if (!fromFile || original.unchanged(path)) return false;
+    printMessage("Error: file '%s' changed while it was being repaired; it is left as it was!\n", path);
+    return true;
+  };
+  return replaceFile(path, original.fd(), changed, [&](Output& out, const struct stat* info) {
+    Writer writer(original, source, out);
+    // Named as the game names regions, in the folder it was named in (a link's, if it is one).
+    const std::string named = baseNameOf(path);
+    int regionX, regionZ;
+    if (info && std::sscanf(named.c_str(), "r.%d.%d.mca", &regionX, &regionZ) == 2 &&
+        named == "r." + std::to_string(regionX) + "." + std::to_string(regionZ) + ".mca") {
+      writer.external = {true, directoryOf(path), regionX, regionZ, *info};
+    }
+    writer.run();
+    return writer.fatal ? Contents::givenUp : Contents::written;
+  });
+}
+
+int replaceWithBytes(const char* path, int originalFd, const std::function<bool()>& changed, const ByteBuffer& bytes) {
+  return replaceFile(path, originalFd, changed, [&](Output& out, const struct stat*) {
+    out.append(bytes.data(), bytes.size());
+    out.flush();
+    return Contents::written;
+  });
 }
 
 }  // namespace region

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 
 #include "nbt/byte_buffer.h"
 #include "region/codec.h"
@@ -45,6 +46,11 @@ class MadeRecords : public RecordSource {
 // one. Returns the exit code: 0 when the file was replaced, 1 (after one
 // line) when it was left untouched.
 int writeRegion(const char* path, RegionFile& original, RecordSource& source);
+
+// Replaces the file at `path` (open as `originalFd`) by one holding `bytes`,
+// with the same care as a region (see writeRegion); `changed` says, and
+// reports why, when the file must not be replaced. Returns the exit code.
+int replaceWithBytes(const char* path, int originalFd, const std::function<bool()>& changed, const ByteBuffer& bytes);
 
 // Leftovers of runs killed while writing are named
 // ".<region file name>.pagemend-<process id>.tmp" (a long region name cut
