@@ -13,7 +13,8 @@
 //     inflated bytes (so zlib's version does not matter); every other slot
 //     must hold what it held. Without it, the region must be left as it was
 //     unless a page was repaired and the run succeeded;
-//   unchanged: the region must be left as it was, whatever was printed.
+//   unchanged: the region must be left as it was, whatever was printed;
+//   files/PATH.txt: BYTES (see support/region_text.h) written to FOLDER/PATH.
 // A case that runs pagemend runs twice, with libdeflate on two threads and
 // with zlib alone on one, which must agree. A region it rewrote must be laid
 // out as the README says, keep every chunk and its timestamps, and have
@@ -48,6 +49,7 @@ struct Input {
   bool present = false;
   ByteVec bytes;
   std::string skip;  // why the case cannot run here
+  std::vector<std::pair<std::string, ByteVec>> files;  // beside the region, by path
 };
 
 Input inputOf(const fs::path& dir) {
@@ -63,6 +65,13 @@ Input inputOf(const fs::path& dir) {
   if (fs::exists(dir / "input.mca")) in.bytes = readFile(dir / "input.mca");
   if (fs::exists(dir / "region.txt")) in.bytes = regionFromText(textOf(dir / "region.txt"), in.bytes);
   in.present = fs::exists(dir / "from") || fs::exists(dir / "input.mca") || fs::exists(dir / "region.txt");
+  if (fs::is_directory(dir / "files")) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "files")) {
+      if (!entry.is_regular_file()) continue;
+      const std::string name = fs::relative(entry.path(), dir / "files").string();
+      in.files.emplace_back(name.substr(0, name.size() - 4), bytesFromText(textOf(entry.path())));
+    }
+  }
   return in;
 }
 
@@ -93,6 +102,10 @@ Outcome run(const std::string& command, const Input& input, const std::string& v
       {"pagemend-dump", PAGEMEND_DUMP_BINARY}, {"pagemend-world", PAGEMEND_SOURCE_DIR "/tools/pagemend-world"},
       {"pagemend", PAGEMEND_BINARY}};
   if (input.present) writeFile(words[0].second, input.bytes);
+  for (const auto& [name, bytes] : input.files) {
+    fs::create_directories((fs::path(scratch.path()) / name).parent_path());
+    writeFile(scratch.file(name), bytes);
+  }
   std::string line = command;
   for (const auto& [word, path] : words) {
     for (size_t at = 0; (at = findWord(line, word, at)) != std::string::npos; at += path.size()) line.replace(at, word.size(), path);
@@ -226,6 +239,7 @@ TEST_P(Case, PrintsAndLeavesWhatIsExpected) {
   const Outcome zlibAlone = run(command, input, "PAGEMEND_THREADS=1 PAGEMEND_INFLATER=zlib");
   EXPECT_EQ(zlibAlone.output, out.output);
   EXPECT_TRUE(zlibAlone.after == out.after && zlibAlone.chunkFiles == out.chunkFiles);
+  if (!input.present) return;  // files of other kinds: the command shows what became of them
   const bool result = fs::exists(dir / "result.txt");
   if (fs::exists(dir / "unchanged") ||
       (!result && (out.output.find(" repaired\n") == std::string::npos || out.output.find("exit 0\n") == std::string::npos))) {
@@ -236,7 +250,7 @@ TEST_P(Case, PrintsAndLeavesWhatIsExpected) {
   expectWellLaidOut(input.bytes, out.after);
   // A second run finds nothing left to repair (but in a chunk kept as stored).
   if (out.output.find("kept exactly as it was stored") != std::string::npos) return;
-  const Outcome again = run("pagemend REGION", Input{true, out.after, ""}, "PAGEMEND_THREADS=2");
+  const Outcome again = run("pagemend REGION", Input{true, out.after, "", {}}, "PAGEMEND_THREADS=2");
   EXPECT_EQ(again.output.find(" repaired\n"), std::string::npos);
   EXPECT_TRUE(again.after == out.after);
 }

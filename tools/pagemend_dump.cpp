@@ -13,6 +13,7 @@
 #include "nbt/printer.h"
 #include "region/chunk_loader.h"
 #include "region/console.h"
+#include "region/player_file.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ void printHelp(const char* program) {
       "Options:\n"
       "  --types      print each value's tag type beside it\n"
       "  --everywhere read every layout pagemend --everywhere reads, without a word\n"
-      "               on chunks of 1.18 and later or entity files having no Level\n"
+      "               on chunks of 1.18 and later or entity files having no Level;\n"
+      "               a REGION named *.dat is read as a player's file or level.dat\n"
       "  -h, --help   print this help and exit\n"
       "  --version    print the version and exit\n"
       "  --           end of the options\n"
@@ -86,6 +88,14 @@ int main(int argc, char** argv) {
     return usage(argv[0]);
   }
   printMessagesTo(stderr);  // standard output holds trees alone
+  if (everywhere && region::isPlayerFile(args[0])) {
+    if (args.size() != 1) return usage(argv[0]);
+    region::PlayerFile file;
+    if (!file.load(args[0].c_str())) return 1;
+    nbt::printTag(file.tree().root(), 0, showTypes, stdout);
+    std::printf("\n");
+    return 0;
+  }
   region::RegionFile file;
   if (!file.open(args[0].c_str())) return 1;
 

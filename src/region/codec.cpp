@@ -189,4 +189,61 @@ CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
   return {};
 }
 
+CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output) {
+  output.clear();
+  if (size > UINT32_MAX) return {CodecStatus::tooLarge, "inflate", Z_BUF_ERROR};
+  z_stream stream{};
+  int r = inflateInit2(&stream, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
+  if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  do {
+    const size_t at = output.size();
+    if (at > kMaxChunkBytes) {
+      inflateEnd(&stream);
+      return {CodecStatus::tooLarge, "inflate", r};
+    }
+    output.resize(at + kStep);
+    stream.next_out = output.data() + at;
+    stream.avail_out = static_cast<uInt>(kStep);
+    r = ::inflate(&stream, Z_NO_FLUSH);
+    output.resize(at + kStep - stream.avail_out);
+    if (r == Z_STREAM_ERROR) {
+      inflateEnd(&stream);
+      return {CodecStatus::streamError, "inflate", r};
+    }
+    if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR) {
+      inflateEnd(&stream);
+      return {CodecStatus::failed, "inflate", r};
+    }
+  } while (stream.avail_out == 0);
+  inflateEnd(&stream);
+  if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
+  return {};
+}
+
+CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output) {
+  if (size > UINT32_MAX) return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
+  z_stream stream{};
+  int r = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  if (r != Z_OK) return {CodecStatus::failed, "deflateInit", r};
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  do {
+    const size_t at = output.size();
+    output.resize(at + kStep);
+    stream.next_out = output.data() + at;
+    stream.avail_out = static_cast<uInt>(kStep);
+    r = deflate(&stream, Z_FINISH);
+    output.resize(at + kStep - stream.avail_out);
+    if (r == Z_STREAM_ERROR) {
+      deflateEnd(&stream);
+      return {CodecStatus::streamError, "deflate", r};
+    }
+  } while (stream.avail_out == 0);
+  deflateEnd(&stream);
+  if (r != Z_STREAM_END) return {CodecStatus::failed, "deflateEnd", r};
+  return {};
+}
+
 }  // namespace region

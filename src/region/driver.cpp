@@ -19,6 +19,7 @@
 #include "nbt/writer.h"
 #include "region/chunk_loader.h"
 #include "region/console.h"
+#include "region/player_file.h"
 #include "region/region_writer.h"
 
 namespace region {
@@ -335,8 +336,25 @@ class RepairAgain : public RecordSource {
 
 }  // namespace
 
-int mendRegion(const char* path, const RunOptions& options) {
+namespace {
+
+// A run for one file, its failures turned into one line: the file stays as it was.
+template <typename Run>
+int reportingFailures(const char* path, Run&& run) {
   try {
+    return run();
+  } catch (const std::bad_alloc&) {
+    printMessage("Error: out of memory; file '%s' is left as it was!\n", path);
+  } catch (const std::exception& e) {
+    printMessage("Error: %s; file '%s' is left as it was!\n", e.what(), path);
+  }
+  return 1;
+}
+
+}  // namespace
+
+int mendRegion(const char* path, const RunOptions& options) {
+  return reportingFailures(path, [&] {
     RegionFile file;
     if (!file.open(path)) return 1;
     Scan scan(file, options);
@@ -360,12 +378,7 @@ int mendRegion(const char* path, const RunOptions& options) {
     if (options.check || scan.pagesRepaired == 0) return 0;
     RepairAgain source(file, options);
     return writeRegion(path, file, source);
-  } catch (const std::bad_alloc&) {
-    printMessage("Error: out of memory; file '%s' is left as it was!\n", path);
-  } catch (const std::exception& e) {
-    printMessage("Error: %s; file '%s' is left as it was!\n", e.what(), path);
-  }
-  return 1;
+  });
 }
 
 namespace {
@@ -446,7 +459,10 @@ int runPagemend(int argc, char** argv, RunOptions options) {
   int code = 0;
   for (const char* path : paths) {
     if (paths.size() > 1) printMessage("== %s\n", path);
-    code = std::max(code, mendRegion(path, options));
+    // A player's file or level.dat is read as such only when asked to look everywhere.
+    code = std::max(code, options.everywhere && isPlayerFile(path)
+                              ? reportingFailures(path, [&] { return mendPlayerFile(path, options); })
+                              : mendRegion(path, options));
   }
   // A check's report is all it makes: one that could not be written is a
   // failure (a real run's lines are not; its files are what it makes).

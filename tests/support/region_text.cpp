@@ -116,6 +116,19 @@ class Parser {
       string(out, next());
     } else if (word == "zlib") {
       append(out, zlibCompress(group()));
+    } else if (word == "gzip") {
+      const ByteVec data = group();
+      z_stream zs{};
+      deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+      ByteVec packed(deflateBound(&zs, static_cast<uLong>(data.size())) + 32);
+      zs.next_in = const_cast<Bytef*>(data.data());
+      zs.avail_in = static_cast<uInt>(data.size());
+      zs.next_out = packed.data();
+      zs.avail_out = static_cast<uInt>(packed.size());
+      deflate(&zs, Z_FINISH);
+      packed.resize(zs.total_out);
+      deflateEnd(&zs);
+      append(out, packed);
     } else if (word == "zlibstored") {
       // Stored blocks alone: a stream whose length is known to the byte.
       const ByteVec data = group();

@@ -16,6 +16,7 @@
 //   u8 N | u16 N | u32 N | u64 N      big-endian numbers
 //   hex "0a1b"   "text"   str "text"  raw bytes; raw bytes; a 2-byte length and the bytes
 //   zlib ( BYTES )                    a zlib stream of the bytes at the default level
+//   gzip ( BYTES )                    a gzip file of the bytes (as player files are)
 //   zlibstored ( BYTES )              ... of stored blocks: 6 bytes + 5 a 65535 bytes longer
 //   sized TYPE ( BYTES )              a record: its length field, compression type TYPE, the bytes
 //   record ( BYTES )                  sized 2 ( zlib ( BYTES ) )
