@@ -34,7 +34,8 @@ void printHelp(const char* program) {
       "  --types      print each value's tag type beside it\n"
       "  --everywhere read every layout pagemend --everywhere reads, without a word\n"
       "               on chunks of 1.18 and later or entity files having no Level;\n"
-      "               a REGION named *.dat is read as a player's file or level.dat\n"
+      "               chunks in their own files (c.X.Z.mcc) are read; a REGION\n"
+      "               named *.dat is read as a player's file or level.dat\n"
       "  -h, --help   print this help and exit\n"
       "  --version    print the version and exit\n"
       "  --           end of the options\n"
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
   }
   region::RegionFile file;
   if (!file.open(args[0].c_str())) return 1;
+  file.readExternal = everywhere;
 
   region::ChunkLoader loader(false, everywhere);
   ToStandardError errors;

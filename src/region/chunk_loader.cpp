@@ -42,9 +42,11 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   }
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
-  file.slots[n].extent = static_cast<int64_t>(record_.size());
-  file.slots[n].checksumMissing = static_cast<uint8_t>(inflater_.checksumMissing());
-  file.slots[n].checksum = inflater_.checksum();
+  Slot& slot = file.slots[n];
+  // What the region holds of an external chunk is its stub, carried as it is.
+  slot.extent = slot.external ? kRecordHeaderSize : static_cast<int64_t>(record_.size());
+  slot.checksumMissing = static_cast<uint8_t>(slot.external ? 0 : inflater_.checksumMissing());
+  slot.checksum = inflater_.checksum();
   result.whole = true;
   if (use != Use::show) result.repaired = walkLevel(level, report, everywhere_);
   return result;

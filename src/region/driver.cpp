@@ -1,6 +1,8 @@
 #include "region/driver.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -254,7 +256,8 @@ struct Scan {
       return record.result;
     }
     ChunkLoader::Result result;
-    if (record.kept) {
+    // A stub names a chunk file by the slot's own position: each slot has its own.
+    if (record.kept && !file.slots[record.first].external) {
       record.tell(n, report);
       result = record.result;
       if (result.whole) {
@@ -351,12 +354,31 @@ int reportingFailures(const char* path, Run&& run) {
   return 1;
 }
 
+// Writes slot n's repaired chunk back to its own file, with a region's care.
+int rewriteExternal(RegionFile& file, int n, RecordSource& source) {
+  ByteBuffer record;
+  const NewRecord made = source.make(n, record);
+  if (made != NewRecord::made) return made == NewRecord::fatal ? 1 : 0;  // said why; the file stays
+  const std::string path = file.externalPath(n);
+  const ByteBuffer stream(record.begin() + kRecordHeaderSize, record.end());
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  auto changed = [&] {
+    if (fd >= 0 && file.externalUnchanged(n)) return false;
+    printMessage("Error: file '%s' changed while it was being repaired; it is left as it was!\n", path.c_str());
+    return true;
+  };
+  const int code = replaceWithBytes(path.c_str(), fd, changed, stream);
+  if (fd >= 0) close(fd);
+  return code;
+}
+
 }  // namespace
 
 int mendRegion(const char* path, const RunOptions& options) {
   return reportingFailures(path, [&] {
     RegionFile file;
     if (!file.open(path)) return 1;
+    file.readExternal = options.everywhere;
     Scan scan(file, options);
     scan.run();
     if (scan.fatal) return 1;
@@ -377,7 +399,22 @@ int mendRegion(const char* path, const RunOptions& options) {
     }
     if (options.check || scan.pagesRepaired == 0) return 0;
     RepairAgain source(file, options);
-    return writeRegion(path, file, source);
+    // A chunk read from its own file goes back there; the region, which
+    // holds only its stub, is rewritten only for chunks it holds itself.
+    int code = 0;
+    bool inRegion = false;
+    for (int n = 0; n < kSlotCount; ++n) {
+      Slot& slot = file.slots[n];
+      if (!slot.rewritten) continue;
+      if (!slot.external) {
+        inRegion = true;
+        continue;
+      }
+      slot.rewritten = false;
+      code = std::max(code, rewriteExternal(file, n, source));
+    }
+    if (inRegion) code = std::max(code, writeRegion(path, file, source));
+    return code;
   });
 }
 

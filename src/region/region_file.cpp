@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <string>
 
+#include "nbt/big_endian.h"
+#include "region/codec.h"
 #include "region/console.h"
 
 namespace region {
@@ -46,6 +50,7 @@ bool RegionFile::open(const char* path) {
   }
   size_ = info.st_size;
   opened_ = identityOf(info);
+  path_ = path;
   if (size_ > 0 && size_ < kHeaderSize) {
     printMessage("Error: file '%s' is too short to be a region file (%lld bytes; its tables alone take %lld)!\n",
                  path, static_cast<long long>(size_), static_cast<long long>(kHeaderSize));
@@ -126,6 +131,9 @@ bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
   const uint8_t compression = record[4];
   const bool lengthFits = length >= 1 && length - 1 <= available - kRecordHeaderSize;
 
+  if (compression == (kExternalFlag | kZlibCompression) && readExternal && length >= 1) {
+    return readExternalRecord(n, record, report);
+  }
   if (compression != kZlibCompression) {
     report.addf(Finding::error, "Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z,
                 compression);
@@ -150,6 +158,63 @@ bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
   }
   record.resize(whole);
   return true;
+}
+
+std::string RegionFile::externalPath(int n) const {
+  const size_t slash = path_.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  int regionX, regionZ;
+  if (std::sscanf(name.c_str(), "r.%d.%d.mca", &regionX, &regionZ) != 2 ||
+      name != "r." + std::to_string(regionX) + "." + std::to_string(regionZ) + ".mca") {
+    return "";
+  }
+  return dir + "/c." + std::to_string(int64_t{regionX} * kRegionSide + slotX(n)) + "." +
+         std::to_string(int64_t{regionZ} * kRegionSide + slotZ(n)) + ".mcc";
+}
+
+bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& report) {
+  using books::Finding;
+  Slot& slot = slots[n];
+  const int x = slotX(n), z = slotZ(n);
+  slot.extent = kRecordHeaderSize;  // the stub is all the region holds of it
+  slot.external = true;
+  const std::string path = externalPath(n);
+  if (path.empty()) {
+    report.addf(Finding::error,
+                "Error: Chunk %i,%i is stored in a file of its own, which a region not named r.X.Z.mca cannot "
+                "name\n",
+                x, z);
+    return false;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
+  const bool opened = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  bool read = opened && static_cast<uint64_t>(info.st_size) < kMaxChunkBytes;
+  if (read) {
+    externalOpened_[n] = identityOf(info);
+    const size_t size = static_cast<size_t>(info.st_size);
+    record.resize(kRecordHeaderSize + size);
+    nbt::storeU32(record.data(), static_cast<uint32_t>(size + 1));
+    record[4] = kZlibCompression;
+    for (size_t at = 0; read && at < size;) {
+      const ssize_t got = pread(fd, record.data() + kRecordHeaderSize + at, size - at, static_cast<off_t>(at));
+      if (got < 0 && errno == EINTR) continue;
+      read = got > 0;
+      if (read) at += static_cast<size_t>(got);
+    }
+  }
+  if (fd >= 0) close(fd);
+  if (!read) {
+    report.addf(Finding::error, "Error: Chunk %i,%i is stored in '%s', which cannot be read\n", x, z, path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool RegionFile::externalUnchanged(int n) const {
+  struct stat now;
+  return stat(externalPath(n).c_str(), &now) == 0 && identityOf(now) == externalOpened_[n];
 }
 
 }  // namespace region

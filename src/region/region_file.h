@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "books/report.h"
 #include "nbt/byte_buffer.h"
@@ -27,6 +28,7 @@ struct Slot {
   uint32_t checksum = 0;
   uint32_t timestamp = 0;
   bool rewritten = false;   // the rewrite writes the chunk afresh (a page of it was repaired)
+  bool external = false;    // its chunk was read from its own c.X.Z.mcc file (see RegionFile::readExternal)
 };
 
 // A region file open for reading, with its header tables.
@@ -63,14 +65,28 @@ class RegionFile {
   // Otherwise the reason goes to `report` as one "Error: Chunk" line.
   bool readRecord(int n, ByteBuffer& record, books::Report& report);
 
+  // Whether readRecord follows a stub (compression type 0x82, the game's
+  // mark for a chunk too large for its region) to the chunk's own file
+  // c.X.Z.mcc beside the region, X and Z the chunk's world coordinates taken
+  // from the region's name r.X.Z.mca. Set before any record is read.
+  bool readExternal = false;
+  // Slot n's own file, or "" when the region's name gives no coordinates.
+  std::string externalPath(int n) const;
+  // Whether slot n's own file is still as it was when it was read.
+  bool externalUnchanged(int n) const;
+
  private:
   bool readAt(int64_t offset, uint8_t* into, size_t size) const;
   // The extent of a slot whose record begins with `header` (null when not
   // even its header is in the file).
   int64_t storedExtent(const Slot& slot, const uint8_t* header) const;
 
+  // Reads slot n's own file into `record`, behind a record header of its own.
+  bool readExternalRecord(int n, ByteBuffer& record, books::Report& report);
+
   int fd_ = -1;
   int64_t size_ = 0;
+  std::string path_;
 
  public:
   struct Identity {
@@ -84,6 +100,7 @@ class RegionFile {
 
  private:
   Identity opened_;
+  std::array<Identity, kSlotCount> externalOpened_{};  // of the slots' own files, as read
   std::array<uint8_t, kHeaderSize> header_{};  // the tables as read
 };
 
