@@ -96,6 +96,7 @@ Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
   Loaded loaded;
   region::RegionFile file;
   require(file.open(path.c_str()), "cannot open the scratch region");
+  file.readExternal = everywhere;
   region::ChunkLoader loader(false, everywhere);
   Silent silent;
   std::map<std::pair<int64_t, int64_t>, std::shared_ptr<Bytes>> byPlace;
@@ -202,6 +203,7 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
   require(!after.anyRepaired, "a rewritten region still has something to repair");
   region::RegionFile file;
   require(file.open(path.c_str()), "cannot open the rewritten region");
+  file.readExternal = everywhere;
   region::ChunkLoader loader(false, everywhere);
   Silent silent;
   for (int n = 0; n < region::kSlotCount; ++n) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "support/run.h"
@@ -28,10 +29,12 @@ std::vector<std::string> namesIn(const std::string& dir) {
 
 // A run with its output thrown away, or with standard input and output
 // closed, as a service manager may start it.
-pid_t start(const std::string& path, bool closed = false) {
+pid_t start(const std::vector<std::string>& args, bool closed = false) {
   pid_t pid;
   std::string binary = PAGEMEND_BINARY;
-  char* argv[] = {binary.data(), const_cast<char*>(path.c_str()), nullptr};
+  std::vector<char*> argv{binary.data()};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (closed) {
@@ -40,10 +43,74 @@ pid_t start(const std::string& path, bool closed = false) {
   } else {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   }
-  EXPECT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ), 0);
+  EXPECT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
+
+// Writes `files` into a scratch folder, runs pagemend with `args` (in which
+// FOLDER stands for it) once whole, then `kills` times killed at moments
+// spread over such a run (and a few past it, for a slower machine), every
+// other run with standard input and output closed: `target` must hold the
+// original or the repaired file each time, the other files what they held,
+// and beside them only temporaries of killed runs named for `target`.
+void killRepeatedly(const std::map<std::string, ByteVec>& files, const std::string& target,
+                    std::vector<std::string> args, int kills) {
+  ScratchDir dir;
+  for (std::string& arg : args) {
+    if (arg.rfind("FOLDER", 0) == 0) arg = dir.path() + arg.substr(6);
+  }
+  auto writeAll = [&] {
+    for (const auto& [name, bytes] : files) writeFile(dir.file(name), bytes);
+  };
+  writeAll();
+  const auto begin = std::chrono::steady_clock::now();
+  waitpid(start(args), nullptr, 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  const ByteVec original = files.at(target), repaired = readFile(dir.file(target));
+  ASSERT_NE(repaired, original);
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : files) names.push_back(name);
+
+  const std::string prefix = "." + target + ".pagemend-";
+  int keptOriginal = 0;
+  const int late = 5;
+  for (int i = 0; i < kills + late; ++i) {
+    writeAll();
+    const pid_t pid = start(args, i % 2 == 1);
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(i < kills ? seconds * (i + 0.5) / kills : seconds * (1 + 0.5 * (i - kills + 1))));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    const ByteVec now = readFile(dir.file(target));
+    ASSERT_TRUE(now == original || now == repaired) << "killed at moment " << i << ": a damaged " << target;
+    keptOriginal += now == original;
+    for (const auto& [name, bytes] : files) {
+      if (name != target) {
+        ASSERT_EQ(readFile(dir.file(name)), bytes) << name << " changed";
+      }
+    }
+    for (const std::string& name : namesIn(dir.path())) {
+      const bool temporary = name.rfind(prefix, 0) == 0 && name.size() > prefix.size() + 4 &&
+                             name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+                             name.substr(prefix.size(), name.size() - prefix.size() - 4).find_first_not_of("0123456789") ==
+                                 std::string::npos;
+      ASSERT_TRUE(temporary || files.count(name)) << "unexpected file " << name;
+    }
+  }
+  std::cout << kills + late << " kills over a " << seconds << " s run of " << target << ": " << keptOriginal
+            << " left the original, " << kills + late - keptOriginal << " the repaired file\n";
+  writeAll();
+  int status;
+  waitpid(start(args, true), &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(namesIn(dir.path()), names);
+  EXPECT_EQ(readFile(dir.file(target)), repaired);
+}
+
+const std::string kBook =
+    "list Items compound [ { string id minecraft:written_book compound tag { string title T list pages string [ "
+    "\"plain text\" ] } } ]";
 
 TEST(Safety, AKilledRunLeavesTheOriginalOrTheRepairedRegion) {
   // Many chunks, each with a book, so that the rewrite compresses every one afresh and takes a while.
@@ -51,47 +118,22 @@ TEST(Safety, AKilledRunLeavesTheOriginalOrTheRepairedRegion) {
   for (int n = 0; n < 250; ++n) {
     text += "chunk " + std::to_string(n % 32) + " " + std::to_string(n / 32) +
             " compound \"\" { compound Level { u8 7 str Data u32 40000 random 40000 " + std::to_string(n) +
-            " list TileEntities compound [ { string id c list Items compound [ { string id minecraft:written_book "
-            "compound tag { string title T list pages string [ \"plain text\" ] } } ] } ] } }\n";
+            " list TileEntities compound [ { string id c " + kBook + " } ] } }\n";
   }
-  const ByteVec original = regionFromText(text);
-  ScratchDir dir;
-  const std::string path = dir.file("r.0.0.mca");
-  writeFile(path, original);
-  const auto begin = std::chrono::steady_clock::now();
-  waitpid(start(path), nullptr, 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  const ByteVec repaired = readFile(path);
-  ASSERT_NE(repaired, original);
+  killRepeatedly({{"r.0.0.mca", regionFromText(text)}}, "r.0.0.mca", {"FOLDER/r.0.0.mca"}, 50);
+}
 
-  // 50 moments spread over the run as measured, then 5 past it for a slower
-  // machine; every other run with standard input and output closed.
-  int keptOriginal = 0;
-  for (int i = 0; i < 55; ++i) {
-    writeFile(path, original);
-    const pid_t pid = start(path, i % 2 == 1);
-    std::this_thread::sleep_for(std::chrono::duration<double>(i < 50 ? seconds * (i + 0.5) / 50 : seconds * (1 + 0.5 * (i - 49))));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    const ByteVec now = readFile(path);
-    ASSERT_TRUE(now == original || now == repaired) << "killed at moment " << i << ": a damaged region";
-    keptOriginal += now == original;
-    for (const std::string& name : namesIn(dir.path())) {
-      const std::string pid = name.substr(std::min(name.size(), size_t{20}), name.size() > 24 ? name.size() - 24 : 0);
-      ASSERT_TRUE(name == "r.0.0.mca" || (name.rfind(".r.0.0.mca.pagemend-", 0) == 0 && name.size() > 24 &&
-                                          name.compare(name.size() - 4, 4, ".tmp") == 0 &&
-                                          pid.find_first_not_of("0123456789") == std::string::npos))
-          << "unexpected file " << name;
-    }
-  }
-  std::cout << "55 kills over a " << seconds << " s run: " << keptOriginal << " left the original, " << 55 - keptOriginal
-            << " the repaired region\n";
-  writeFile(path, original);
-  int status;
-  waitpid(start(path, true), &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"r.0.0.mca"});
-  EXPECT_EQ(readFile(path), repaired);
+TEST(Safety, AKilledRunLeavesTheOriginalOrTheRepairedChunkFileAndPlayerFile) {
+  // One large chunk in its own file, and a player's file, each with a book.
+  const std::string big = "u8 7 str Data u32 12000000 random 12000000 9 ";
+  killRepeatedly({{"r.0.0.mca", regionFromText("slot 0 0 ( u32 1 u8 130 )")},
+                  {"c.0.0.mcc", bytesFromText("zlib ( compound \"\" { compound Level { " + big +
+                                              "list TileEntities compound [ { string id c " + kBook + " } ] } } )")}},
+                 "c.0.0.mcc", {"--everywhere", "FOLDER/r.0.0.mca"}, 20);
+  killRepeatedly({{"player.dat", bytesFromText("gzip ( compound \"\" { " + big +
+                                                "list Inventory compound [ { byte Slot 0 string id minecraft:written_book "
+                                                "compound tag { string title T list pages string [ \"plain text\" ] } } ] } )")}},
+                 "player.dat", {"--everywhere", "FOLDER/player.dat"}, 20);
 }
 
 }  // namespace

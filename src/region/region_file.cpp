@@ -177,8 +177,6 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
   using books::Finding;
   Slot& slot = slots[n];
   const int x = slotX(n), z = slotZ(n);
-  slot.extent = kRecordHeaderSize;  // the stub is all the region holds of it
-  slot.external = true;
   const std::string path = externalPath(n);
   if (path.empty()) {
     report.addf(Finding::error,
@@ -209,6 +207,8 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
     report.addf(Finding::error, "Error: Chunk %i,%i is stored in '%s', which cannot be read\n", x, z, path.c_str());
     return false;
   }
+  slot.extent = kRecordHeaderSize;  // the stub is all the region holds of it
+  slot.external = true;
   return true;
 }
 
