@@ -158,15 +158,18 @@ bool Inflater::inflateWithoutChecksum(const uint8_t* data, size_t size) {
   return true;
 }
 
+namespace {
+
+// deflateInit's own settings, with the wrapping `windowBits` asks for.
 // deflateInit: Z_OK or an error reported as "deflateInit". deflate with
 // Z_FINISH: Z_STREAM_END when done, Z_OK or Z_BUF_ERROR when it needs more
 // room (it gets another step while the last one filled up), Z_STREAM_ERROR a
 // broken stream state.
-CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
+CodecStatus deflateWrapped(const uint8_t* data, size_t size, ByteBuffer& output, int windowBits) {
   // zlib counts input in 32 bits; a serialised chunk stays far below that.
   if (size > UINT32_MAX) return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
   z_stream stream{};
-  int r = deflateInit(&stream, Z_DEFAULT_COMPRESSION);
+  int r = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
   if (r != Z_OK) return {CodecStatus::failed, "deflateInit", r};
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
@@ -187,6 +190,12 @@ CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
   deflateEnd(&stream);
   if (r != Z_STREAM_END) return {CodecStatus::failed, "deflateEnd", r};
   return {};
+}
+
+}  // namespace
+
+CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
+  return deflateWrapped(data, size, output, MAX_WBITS);
 }
 
 CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output) {
@@ -223,27 +232,7 @@ CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output) {
 }
 
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output) {
-  if (size > UINT32_MAX) return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
-  z_stream stream{};
-  int r = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  if (r != Z_OK) return {CodecStatus::failed, "deflateInit", r};
-  stream.next_in = const_cast<Bytef*>(data);
-  stream.avail_in = static_cast<uInt>(size);
-  do {
-    const size_t at = output.size();
-    output.resize(at + kStep);
-    stream.next_out = output.data() + at;
-    stream.avail_out = static_cast<uInt>(kStep);
-    r = deflate(&stream, Z_FINISH);
-    output.resize(at + kStep - stream.avail_out);
-    if (r == Z_STREAM_ERROR) {
-      deflateEnd(&stream);
-      return {CodecStatus::streamError, "deflate", r};
-    }
-  } while (stream.avail_out == 0);
-  deflateEnd(&stream);
-  if (r != Z_STREAM_END) return {CodecStatus::failed, "deflateEnd", r};
-  return {};
+  return deflateWrapped(data, size, output, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
 }
 
 }  // namespace region
