@@ -43,8 +43,9 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
   Slot& slot = file.slots[n];
-  // What the region holds of an external chunk is its stub, carried as it is.
-  slot.extent = slot.external ? kRecordHeaderSize : static_cast<int64_t>(record_.size());
+  // Of a chunk in its own file, the region holds a stub: carried as it is
+  // stored, with the sectors it claims.
+  if (!slot.external) slot.extent = static_cast<int64_t>(record_.size());
   slot.checksumMissing = static_cast<uint8_t>(slot.external ? 0 : inflater_.checksumMissing());
   slot.checksum = inflater_.checksum();
   result.whole = true;

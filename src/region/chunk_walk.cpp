@@ -80,13 +80,7 @@ bool walkEntityItems(Tag entity, std::string_view id, books::Report& report) {
     Tag items = getList(entity, name);
     if (!items) continue;
     if (location.empty()) location = " in " + std::string(id) + position(entity);
-    if (items.elementType() != kTagCompound) {
-      repaired |= books::checkContainedItems(items, location, report);  // says what is wrong with them
-      continue;
-    }
-    for (Tag item = items.firstChild(); item; item = item.nextSibling()) {
-      if (item.firstChild()) repaired |= checkItem(item, location, report);
-    }
+    repaired |= checkSlots(items, location, report);
   }
   if (Tag item = getCompound(entity, "Item"); item && item.firstChild()) {
     if (location.empty()) location = " in " + std::string(id) + position(entity);
@@ -105,10 +99,12 @@ bool walkEntities(Tag entities, bool everywhere, books::Report& report) {
     }
     const bool frame = id.stringValue() == "minecraft:item_frame" ||
                        (everywhere && id.stringValue() == "minecraft:glow_item_frame");
+    // Riders, to any depth the reader allows.
+    if (Tag passengers = everywhere ? getList(entity, "Passengers") : Tag()) {
+      repaired |= walkEntities(passengers, everywhere, report);
+    }
     if (everywhere && !frame) {
       repaired |= walkEntityItems(entity, id.stringValue(), report);
-      // Riders, to any depth the reader allows.
-      if (Tag passengers = getList(entity, "Passengers")) repaired |= walkEntities(passengers, everywhere, report);
       continue;
     }
     if (!frame) continue;
@@ -128,6 +124,15 @@ bool walkEntities(Tag entities, bool everywhere, books::Report& report) {
 }
 
 }  // namespace
+
+bool checkSlots(Tag items, const std::string& location, books::Report& report) {
+  if (items.elementType() != kTagCompound) return books::checkContainedItems(items, location, report);  // says what is wrong
+  bool repaired = false;
+  for (Tag item = items.firstChild(); item; item = item.nextSibling()) {
+    if (item.firstChild()) repaired |= checkItem(item, location, report);
+  }
+  return repaired;
+}
 
 bool walkedByLevel(int depth, std::string_view name) {
   switch (depth) {

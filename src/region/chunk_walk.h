@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "books/report.h"
@@ -13,6 +14,10 @@ namespace region {
 // what stands for it (a 1.18 chunk's root with "block_entities", an entity
 // file's root with "Entities").
 bool walkLevel(nbt::Tag level, books::Report& report, bool everywhere = false);
+
+// Inspects the items of an inventory (an entity's, a player's), passing over
+// its empty slots (empty compounds); true if a page was repaired.
+bool checkSlots(nbt::Tag items, const std::string& location, books::Report& report);
 
 // What of a chunk the walk looks at: the root's entries, "Level"'s entries,
 // and all of "TileEntities" and "Entities". A tree read for the walk alone

@@ -198,20 +198,23 @@ CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
   return deflateWrapped(data, size, output, MAX_WBITS);
 }
 
-CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output) {
+CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t& consumed) {
   output.clear();
+  consumed = 0;
   if (size > UINT32_MAX) return {CodecStatus::tooLarge, "inflate", Z_BUF_ERROR};
   z_stream stream{};
   int r = inflateInit2(&stream, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
   if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
-  do {
+  for (;;) {
     const size_t at = output.size();
     if (at > kMaxChunkBytes) {
       inflateEnd(&stream);
       return {CodecStatus::tooLarge, "inflate", r};
     }
+    // Grown by steps, doubling, never far past the bound.
+    if (output.capacity() < at + kStep) output.reserve(std::min(std::max(2 * output.capacity(), at + kStep), kMaxChunkBytes + 2 * kStep));
     output.resize(at + kStep);
     stream.next_out = output.data() + at;
     stream.avail_out = static_cast<uInt>(kStep);
@@ -225,7 +228,15 @@ CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output) {
       inflateEnd(&stream);
       return {CodecStatus::failed, "inflate", r};
     }
-  } while (stream.avail_out == 0);
+    if (r == Z_STREAM_END) {
+      consumed = size - stream.avail_in;
+      // Members that follow go on with the same data, as Java's reader reads them.
+      if (stream.avail_in < 2 || stream.next_in[0] != 0x1f || stream.next_in[1] != 0x8b) break;
+      inflateReset(&stream);
+    } else if (stream.avail_out != 0) {
+      break;
+    }
+  }
   inflateEnd(&stream);
   if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
   return {};

@@ -75,9 +75,10 @@ class Inflater {
 // appending it to `output`.
 CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output);
 
-// A whole gzip file (one member, as the game writes player files and
-// level.dat) inflated into `output`; past kMaxChunkBytes it is refused.
-CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output);
+// A gzip file (player files and level.dat) inflated into `output`: its first
+// member and every member that follows it; `consumed` is how many bytes they
+// take (what follows is not gzip). Past kMaxChunkBytes it is refused.
+CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t& consumed);
 
 // Bytes compressed as one gzip member at the default level, appended to `output`.
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output);

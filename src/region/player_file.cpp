@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "books/item_inspection.h"
+#include "region/chunk_walk.h"
 #include "books/report.h"
 #include "nbt/writer.h"
 #include "region/codec.h"
@@ -68,12 +68,20 @@ bool PlayerFile::load(const char* path) {
     }
     at += static_cast<size_t>(n);
   }
-  const CodecStatus status = gunzip(stored.data(), stored.size(), nbt_);
+  size_t consumed;
+  const CodecStatus status = gunzip(stored.data(), stored.size(), nbt_, consumed);
+  if (status.outcome == CodecStatus::tooLarge) {
+    printMessage("Error: file '%s' decompresses to more than %zu MiB, far beyond any file the game writes; it is left "
+                 "as it is\n",
+                 path, kMaxChunkBytes >> 20);
+    return false;
+  }
   if (status.outcome != CodecStatus::ok) {
     printMessage("%s", codecLine(status).c_str());
     printMessage("Error: file '%s' failed to decompress\n", path);
     return false;
   }
+  afterGzip_.assign(stored.begin() + static_cast<long>(consumed), stored.end());
   nbt::ByteCursor cursor(nbt_.data(), nbt_.size());
   uint8_t type = nbt::kTagEnd;
   uint16_t nameLength = 0;
@@ -98,6 +106,7 @@ bool PlayerFile::load(const char* path) {
                    path, nbt::kMaxTags);
       return false;
   }
+  afterRoot_.assign(cursor.position(), static_cast<const uint8_t*>(nbt_.data() + nbt_.size()));
   if (tree_.root().type() != nbt::kTagCompound) {
     printMessage("Error: file '%s' root object malformed!\n", path);
     return false;
@@ -129,10 +138,10 @@ int mendPlayerFile(const char* path, const RunOptions& options) {
   Printed report;
   bool repaired = false;
   if (nbt::Tag inventory = nbt::getList(player, "Inventory")) {
-    repaired |= books::checkContainedItems(inventory, " in the inventory of " + owner, report);
+    repaired |= checkSlots(inventory, " in the inventory of " + owner, report);
   }
   if (nbt::Tag ender = nbt::getList(player, "EnderItems")) {
-    repaired |= books::checkContainedItems(ender, " in the ender chest of " + owner, report);
+    repaired |= checkSlots(ender, " in the ender chest of " + owner, report);
   }
   if (!repaired) printMessage("No fixable problems found in '%s'.\n", path);
   if (options.check) {
@@ -143,7 +152,9 @@ int mendPlayerFile(const char* path, const RunOptions& options) {
 
   ByteBuffer serialised, compressed;
   nbt::writeNamedTag(file.rootName(), root, serialised);
+  serialised.insert(serialised.end(), file.afterRoot().begin(), file.afterRoot().end());
   const CodecStatus status = gzip(serialised.data(), serialised.size(), compressed);
+  compressed.insert(compressed.end(), file.afterGzip().begin(), file.afterGzip().end());
   if (status.outcome != CodecStatus::ok) {
     printMessage("%s", codecLine(status).c_str());
     printMessage("Error: file '%s' failed to compress; it is left as it was!\n", path);

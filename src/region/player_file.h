@@ -25,6 +25,10 @@ class PlayerFile {
 
   nbt::Tree& tree() { return tree_; }
   const std::string& rootName() const { return rootName_; }
+  // What the file holds beyond the tree, which the game does not read and a
+  // rewrite keeps: bytes after the root (inflated), and after the last member.
+  const ByteBuffer& afterRoot() const { return afterRoot_; }
+  const ByteBuffer& afterGzip() const { return afterGzip_; }
   int fd() const { return fd_; }
   // Whether `path` still names the file read, as it was then.
   bool unchanged(const char* path) const;
@@ -35,6 +39,7 @@ class PlayerFile {
   ByteBuffer nbt_;
   nbt::Tree tree_;
   std::string rootName_;
+  ByteBuffer afterRoot_, afterGzip_;
 };
 
 // Whether `path` names such a file (its name ends in ".dat").

@@ -177,6 +177,7 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
   using books::Finding;
   Slot& slot = slots[n];
   const int x = slotX(n), z = slotZ(n);
+  slot.external = true;  // whether or not its file can be read: the slot names its own
   const std::string path = externalPath(n);
   if (path.empty()) {
     report.addf(Finding::error,
@@ -188,7 +189,8 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
   const bool opened = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  bool read = opened && static_cast<uint64_t>(info.st_size) < kMaxChunkBytes;
+  const bool small = opened && static_cast<uint64_t>(info.st_size) <= kMaxChunkBytes;
+  bool read = small;
   if (read) {
     externalOpened_[n] = identityOf(info);
     const size_t size = static_cast<size_t>(info.st_size);
@@ -203,12 +205,17 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
     }
   }
   if (fd >= 0) close(fd);
+  if (opened && !small) {
+    report.addf(Finding::error,
+                "Error: Chunk %i,%i is stored in '%s', larger than %zu MiB, far beyond any chunk the game writes; it is "
+                "left as it is\n",
+                x, z, path.c_str(), kMaxChunkBytes >> 20);
+    return false;
+  }
   if (!read) {
     report.addf(Finding::error, "Error: Chunk %i,%i is stored in '%s', which cannot be read\n", x, z, path.c_str());
     return false;
   }
-  slot.extent = kRecordHeaderSize;  // the stub is all the region holds of it
-  slot.external = true;
   return true;
 }
 

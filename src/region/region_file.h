@@ -28,7 +28,7 @@ struct Slot {
   uint32_t checksum = 0;
   uint32_t timestamp = 0;
   bool rewritten = false;   // the rewrite writes the chunk afresh (a page of it was repaired)
-  bool external = false;    // its chunk was read from its own c.X.Z.mcc file (see RegionFile::readExternal)
+  bool external = false;    // a stub: its chunk is read from its own c.X.Z.mcc file (see RegionFile::readExternal)
 };
 
 // A region file open for reading, with its header tables.

@@ -308,8 +308,8 @@ struct Writer {
       }
       // As the game stores such a chunk: its stream in a file of its own,
       // a stub in the region. The file is in place before the region is.
-      const std::string name = "c." + std::to_string(external.regionX * kRegionSide + slotX(n)) + "." +
-                               std::to_string(external.regionZ * kRegionSide + slotZ(n)) + ".mcc";
+      const std::string name = "c." + std::to_string(int64_t{external.regionX} * kRegionSide + slotX(n)) + "." +
+                               std::to_string(int64_t{external.regionZ} * kRegionSide + slotZ(n)) + ".mcc";
       if (const int error = writeChunkFile(external.dir, name, record.data() + kRecordHeaderSize,
                                            record.size() - kRecordHeaderSize, external.like)) {
         out.fail(error);
