@@ -372,6 +372,40 @@ int rewriteExternal(RegionFile& file, int n, RecordSource& source) {
   return code;
 }
 
+// Writes what a scan repaired: the region and the chunks' own files.
+int writeRepaired(const char* path, RegionFile& file, const RunOptions& options) {
+  RepairAgain source(file, options);
+  // A chunk read from its own file goes back there; the region, which
+  // holds only its stub, is rewritten only for chunks it holds itself.
+  std::vector<int> external;
+  bool inRegion = false;
+  for (int n = 0; n < kSlotCount; ++n) {
+    Slot& slot = file.slots[n];
+    if (!slot.rewritten) continue;
+    if (slot.external) {
+      slot.rewritten = false;
+      external.push_back(n);
+    } else {
+      inRegion = true;
+    }
+  }
+  // A file its user may not write stops the run before any is written.
+  std::vector<std::string> targets;
+  if (inRegion) targets.push_back(path);
+  for (int n : external) targets.push_back(file.externalPath(n));
+  for (const std::string& target : targets) {
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+      printMessage("Error: unable to open file '%s' for output!\n", target.c_str());
+      return 1;
+    }
+  }
+  // The region first: when it cannot be written, neither is anything else.
+  if (inRegion && writeRegion(path, file, source) != 0) return 1;
+  int code = 0;
+  for (int n : external) code = std::max(code, rewriteExternal(file, n, source));
+  return code;
+}
+
 }  // namespace
 
 int mendRegion(const char* path, const RunOptions& options) {
@@ -398,36 +432,7 @@ int mendRegion(const char* path, const RunOptions& options) {
                    path);
     }
     if (options.check || scan.pagesRepaired == 0) return 0;
-    RepairAgain source(file, options);
-    // A chunk read from its own file goes back there; the region, which
-    // holds only its stub, is rewritten only for chunks it holds itself.
-    std::vector<int> external;
-    bool inRegion = false;
-    for (int n = 0; n < kSlotCount; ++n) {
-      Slot& slot = file.slots[n];
-      if (!slot.rewritten) continue;
-      if (slot.external) {
-        slot.rewritten = false;
-        external.push_back(n);
-      } else {
-        inRegion = true;
-      }
-    }
-    // A file its user may not write stops the run before any is written.
-    std::vector<std::string> targets;
-    if (inRegion) targets.push_back(path);
-    for (int n : external) targets.push_back(file.externalPath(n));
-    for (const std::string& target : targets) {
-      if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        printMessage("Error: unable to open file '%s' for output!\n", target.c_str());
-        return 1;
-      }
-    }
-    // The region first: when it cannot be written, neither is anything else.
-    if (inRegion && writeRegion(path, file, source) != 0) return 1;
-    int code = 0;
-    for (int n : external) code = std::max(code, rewriteExternal(file, n, source));
-    return code;
+    return writeRepaired(path, file, options);
   });
 }
 
