@@ -16,6 +16,21 @@ namespace {
 // (and the codes reported) do not depend on how much memory is at hand.
 constexpr size_t kStep = size_t{1} << 20;
 
+// What an inflate result that ends the stream came to (a broken stream
+// state, a bad or unreadable stream), the stream ended; ok for any other.
+CodecStatus inflateFailure(z_stream& stream, int r) {
+  CodecStatus status;
+  if (r == Z_STREAM_ERROR) {
+    status = {CodecStatus::streamError, "inflate", r};
+  } else if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR) {
+    status = {CodecStatus::failed, "inflate", r};
+  } else {
+    return status;
+  }
+  inflateEnd(&stream);
+  return status;
+}
+
 }  // namespace
 
 std::string codecLine(const CodecStatus& status) {
@@ -117,14 +132,7 @@ CodecStatus Inflater::drain(z_stream& stream, const uint8_t* data, size_t size, 
     stream.next_out = buffer_ + size_;
     stream.avail_out = static_cast<uInt>(kStep);
     r = ::inflate(&stream, Z_NO_FLUSH);
-    if (r == Z_STREAM_ERROR) {
-      inflateEnd(&stream);
-      return {CodecStatus::streamError, "inflate", r};
-    }
-    if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR) {
-      inflateEnd(&stream);
-      return {CodecStatus::failed, "inflate", r};
-    }
+    if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
     size_ += kStep - stream.avail_out;
     if (size_ > kMaxChunkBytes) {
       inflateEnd(&stream);
@@ -220,14 +228,7 @@ CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t&
     stream.avail_out = static_cast<uInt>(kStep);
     r = ::inflate(&stream, Z_NO_FLUSH);
     output.resize(at + kStep - stream.avail_out);
-    if (r == Z_STREAM_ERROR) {
-      inflateEnd(&stream);
-      return {CodecStatus::streamError, "inflate", r};
-    }
-    if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR) {
-      inflateEnd(&stream);
-      return {CodecStatus::failed, "inflate", r};
-    }
+    if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
     if (r == Z_STREAM_END) {
       consumed = size - stream.avail_in;
       // Members that follow go on with the same data, as Java's reader reads them.
