@@ -52,6 +52,7 @@ void runOnce(Command& c) {
   if (pid == 0) {
     int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 1);
+    dup2(devnull, 2);  // hints and usage lines; a failure shows in the exit code
     std::vector<char*> args;
     for (auto& a : c.argv) args.push_back(a.data());
     args.push_back(nullptr);

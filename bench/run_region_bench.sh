@@ -8,6 +8,8 @@
 #   memory the larger peak of the two runs vs the file's size + twice its
 #          largest inflated chunk + 16 MiB                                   (target: at most 1.0x)
 #   everyw a run with --everywhere that repairs nothing vs the same scan     (target: at most 1.05x)
+#   least  what no scan can beat: the records read and inflated with libdeflate on two
+#          threads and nothing else (inflate_bound), vs zlib inflating every chunk
 # Usage: bench/run_region_bench.sh [BUILD_DIR]   (a Release build with -DPAGEMEND_BENCH=ON)
 # RUNS (default 11) rounds per region, interleaved; median times.
 set -euo pipefail
@@ -18,6 +20,7 @@ real=${PAGEMEND_REAL_REGIONS:-$here/../../shared/regions}
 tool=$build/bench/region_tool
 floor=$build/bench/zlib_floor
 timer=$build/bench/process_bench
+least=$build/bench/inflate_bound
 pagemend=$build/src/pagemend
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,8 +37,8 @@ fi
 "$tool" generate-large "$work/large-chunks.mca" > /dev/null
 inputs+=(generated.mca large-chunks.mca)
 
-printf '%-20s %8s %8s %6s   %8s %8s %6s   %7s %7s %6s   %8s %6s\n' region "zlib(s)" "scan(s)" ratio "zlib(s)" "fix(s)" ratio \
-  "MiB" "bound" ratio "everyw" ratio
+printf '%-20s %8s %8s %6s   %8s %8s %6s   %7s %7s %6s   %8s %6s   %8s %6s\n' region "zlib(s)" "scan(s)" ratio "zlib(s)" "fix(s)" ratio \
+  "MiB" "bound" ratio "everyw" ratio "least" ratio
 for name in "${inputs[@]}"; do
   plain=$work/$name
   rounds=$runs
@@ -43,10 +46,11 @@ for name in "${inputs[@]}"; do
   "$tool" add-book "$plain" "$work/book.mca" > /dev/null
   read -r _ largest < <("$floor" inflate "$plain")
   out=$("$timer" --runs "$rounds" -- floor "$floor" inflate "$plain" -- scan "$pagemend" "$plain" \
-    -- everywhere "$pagemend" --everywhere "$plain")
+    -- everywhere "$pagemend" --everywhere "$plain" -- least "$least" "$plain")
   read -r _ f1 _ _ < <(sed -n 1p <<<"$out")
   read -r _ r1 m1 c1 < <(sed -n 2p <<<"$out")
   read -r _ e1 _ c3 < <(sed -n 3p <<<"$out")
+  read -r _ b1 _ _ < <(sed -n 4p <<<"$out")
   out=$("$timer" --runs "$rounds" -- floor "$floor" rewrite "$work/book.mca" "$work/floor.out" \
     -- fix --copy "$work/book.mca" "$work/fix.mca" "$pagemend" "$work/fix.mca")
   read -r _ f2 _ _ < <(sed -n 1p <<<"$out")
@@ -54,7 +58,7 @@ for name in "${inputs[@]}"; do
   [ "$c1" = 0 ] && [ "$c2" = 0 ] && [ "$c3" = 0 ] || { echo "pagemend failed on $name"; exit 1; }
   size=$(stat -c %s "$plain")
   awk -v n="$name" -v f1="$f1" -v r1="$r1" -v f2="$f2" -v r2="$r2" -v m1="$m1" -v m2="$m2" -v s="$size" \
-    -v l="$largest" -v e1="$e1" 'BEGIN {
+    -v l="$largest" -v e1="$e1" -v b1="$b1" 'BEGIN {
       m = (m1 > m2 ? m1 : m2) / 1024; b = (s + 2 * l) / 1048576 + 16
-      printf "%-20s %8.4f %8.4f %5.2fx   %8.4f %8.4f %5.2fx   %7.1f %7.1f %5.2fx   %8.4f %5.2fx\n", n, f1, r1, r1 / f1, f2, r2, r2 / f2, m, b, m / b, e1, e1 / r1 }'
+      printf "%-20s %8.4f %8.4f %5.2fx   %8.4f %8.4f %5.2fx   %7.1f %7.1f %5.2fx   %8.4f %5.2fx   %8.4f %5.2fx\n", n, f1, r1, r1 / f1, f2, r2, r2 / f2, m, b, m / b, e1, e1 / r1, b1, b1 / f1 }'
 done
