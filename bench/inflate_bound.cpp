@@ -15,16 +15,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "region/codec.h"
 #include "region/layout.h"
 
 using namespace region;
 
 namespace {
-
-constexpr size_t kMaxChunkBytes = size_t{256} << 20;  // pagemend's bound
 
 int fd = -1;
 uint8_t header[kHeaderSize];
@@ -37,6 +37,7 @@ void* work(void*) {
   size_t capacity = size_t{1} << 20;
   // Mapped, not allocated and cleared: only the pages written are touched.
   void* out = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (!d || out == MAP_FAILED) std::abort();  // a measuring tool: no figure rather than a wrong one
   std::unique_ptr<uint8_t[]> record;
   size_t recordCapacity = 0;
   for (size_t k; (k = next++) < slots.size();) {
@@ -63,7 +64,9 @@ void* work(void*) {
           libdeflate_zlib_decompress(d, record.get() + kRecordHeaderSize, length - 1, out, capacity, &produced);
       if (r == LIBDEFLATE_SUCCESS) total += produced;
       if (r != LIBDEFLATE_INSUFFICIENT_SPACE || capacity >= kMaxChunkBytes) break;
-      out = mremap(out, capacity, 2 * capacity, MREMAP_MAYMOVE);
+      void* grown = mremap(out, capacity, 2 * capacity, MREMAP_MAYMOVE);
+      if (grown == MAP_FAILED) std::abort();
+      out = grown;
       capacity *= 2;
     }
   }
