@@ -111,7 +111,10 @@ class Reader {
     for (size_t i = 0; i < count; ++i) {
       const uint32_t self = static_cast<uint32_t>(nodes_.size());
       if (!tag(elementType, 0)) return false;
-      if (previous && indexing_) nodes_[previous].nextSibling = self;
+      if (indexing_) {
+        nodes_[self].flags = Tree::kListElement;
+        if (previous) nodes_[previous].nextSibling = self;
+      }
       previous = self;
     }
     return true;

@@ -12,13 +12,20 @@ std::string_view Tag::name() const {
   return {reinterpret_cast<const char*>(tree_->bytes_ + n.payload - n.nameLength), n.nameLength};
 }
 
-const uint8_t* Tag::payload() const { return tree_ ? tree_->bytes_ + tree_->node(index_).payload : nullptr; }
+const uint8_t* Tag::payload() const {
+  if (!tree_) return nullptr;
+  if (replaced()) return reinterpret_cast<const uint8_t*>(tree_->replacements_.at(index_).data());
+  return tree_->bytes_ + tree_->node(index_).payload;
+}
 
 size_t Tag::payloadSize() const {
   if (!tree_) return 0;
+  if (replaced()) return tree_->replacements_.at(index_).size();
   const auto& n = tree_->node(index_);
   return n.payloadEnd - n.payload;
 }
+
+bool Tag::replaced() const { return tree_ && (tree_->node(index_).flags & Tree::kReplaced); }
 
 uint8_t Tag::elementType() const { return type() == kTagList ? payload()[0] : uint8_t{kTagEnd}; }
 
@@ -39,11 +46,12 @@ uint32_t Tag::count() const {
 
 Tag Tag::firstChild() const {
   if (!tree_) return {};
-  // A container's children, when it has any, follow it directly.
+  // A container's children, when it has any, follow it directly; a replaced
+  // one's are no longer its own.
   const uint32_t next = index_ + 1;
-  if (next >= tree_->nodes_.size() || tree_->node(next).payload >= tree_->node(index_).payloadEnd) return {};
-  const uint8_t t = type();
-  if (t != kTagCompound && t != kTagList) return {};
+  const Tree::Node& self = tree_->node(index_);
+  if (next >= tree_->nodes_.size() || tree_->node(next).payload >= self.payloadEnd) return {};
+  if ((self.type != kTagCompound && self.type != kTagList) || (self.flags & Tree::kReplaced)) return {};
   return {tree_, next};
 }
 
@@ -57,31 +65,48 @@ int32_t Tag::intValue() const { return type() == kTagInt ? static_cast<int32_t>(
 
 std::string_view Tag::stringValue() const {
   if (type() != kTagString) return {};
-  if (tree_->node(index_).replaced) return tree_->replacements_.at(index_);
   return {reinterpret_cast<const char*>(payload() + 2), loadU16(payload())};
 }
 
-bool Tree::replaceString(Tag string, std::string value) {
-  if (value.size() > kMaxStringBytes) return false;
-  const size_t before = string.stringValue().size();
-  if (value.size() > before) growth_ += value.size() - before;
-  nodes_[string.index_].replaced = true;
-  replacements_[string.index_] = std::move(value);
+bool Tree::replaceTag(Tag tag, uint8_t type, std::string payload) {
+  Node& node = nodes_[tag.index_];
+  if ((node.flags & kListElement) && type != node.type) return false;
+  const size_t before = tag.payloadSize();
+  if (payload.size() > before) growth_ += payload.size() - before;
+  node.type = type;
+  node.flags |= kReplaced;
+  replacements_[tag.index_] = std::move(payload);
   return true;
+}
+
+bool Tree::replaceString(Tag string, std::string_view value) {
+  if (value.size() > kMaxStringBytes) return false;
+  std::string payload(2 + value.size(), '\0');
+  storeU16(reinterpret_cast<uint8_t*>(payload.data()), static_cast<uint16_t>(value.size()));
+  payload.replace(2, value.size(), value);
+  return replaceTag(string, kTagString, std::move(payload));
 }
 
 namespace {
 
-Tag entryOfType(Tag compound, std::string_view name, uint8_t type) {
+// Inlined into each lookup: a chunk's walk makes thousands of them.
+inline Tag lastEntry(Tag compound, std::string_view name) {
   if (!compound || compound.type() != kTagCompound) return {};
   Tag found;
   for (Tag entry = compound.firstChild(); entry; entry = entry.nextSibling()) {
     if (entry.name() == name) found = entry;
   }
-  return found && found.type() == type ? found : Tag();
+  return found;
+}
+
+Tag entryOfType(Tag compound, std::string_view name, uint8_t type) {
+  const Tag found = lastEntry(compound, name);
+  return found.type() == type ? found : Tag();
 }
 
 }  // namespace
+
+Tag getTag(Tag compound, std::string_view name) { return lastEntry(compound, name); }
 
 Tag getCompound(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagCompound); }
 Tag getList(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagList); }

@@ -69,9 +69,11 @@ class Tag {
 
   int32_t intValue() const;              // of a TAG_Int
   std::string_view stringValue() const;  // of a TAG_String, as replaced if it was
-  // The payload as read: the bytes after the tag's type id and name.
+  // The payload: the bytes after the tag's type id and name, as read or as
+  // replaced (a replaced list or compound has no children of its own).
   const uint8_t* payload() const;
   size_t payloadSize() const;
+  bool replaced() const;
 
   Tree* tree() const { return tree_; }
 
@@ -103,10 +105,16 @@ class Tree {
   Tag root() { return nodes_.empty() ? Tag() : Tag(this, 0); }
   size_t tagCount() const { return nodes_.size(); }
 
-  // The one change a tree allows: a string's value. False, changing nothing,
-  // for a value longer than the encoding can hold.
-  bool replaceString(Tag string, std::string value);
-  // How many bytes longer the replaced strings are, in all, than they were:
+  // The one change a tree allows: a tag replaced by another, given as its
+  // type and its payload in the encoding (which the caller makes complete:
+  // it is written as it is). A compound entry or the root may change its
+  // type; a list element keeps its list's. False, changing nothing, for a
+  // list element of another type.
+  bool replaceTag(Tag tag, uint8_t type, std::string payload);
+  // The same for a string's value; false, changing nothing, for one longer
+  // than the encoding can hold.
+  bool replaceString(Tag string, std::string_view value);
+  // How many bytes longer the replaced tags are, in all, than they were:
   // with the payload's size read, a bound on what writing the tree takes.
   size_t growth() const { return growth_; }
 
@@ -119,8 +127,10 @@ class Tree {
     uint32_t nextSibling;  // 0: none (the root, at 0, is nobody's sibling)
     uint16_t nameLength;   // a compound entry's name ends where its payload begins
     uint8_t type;
-    bool replaced;  // a string whose value is in replacements_
+    uint8_t flags;  // kReplaced, kListElement
   };
+  static constexpr uint8_t kReplaced = 1;     // its payload is in replacements_
+  static constexpr uint8_t kListElement = 2;  // an element of a list, not a compound entry
   const Node& node(uint32_t index) const { return nodes_[index]; }
 
   const uint8_t* bytes_ = nullptr;
@@ -136,6 +146,8 @@ Tag getCompound(Tag compound, std::string_view name);
 Tag getList(Tag compound, std::string_view name);
 Tag getString(Tag compound, std::string_view name);
 Tag getInt(Tag compound, std::string_view name);
+// The entry of that name, of whatever type.
+Tag getTag(Tag compound, std::string_view name);
 
 // A compound's entries as they are written and printed: sorted by name, byte
 // by byte as unsigned values (a prefix before the longer name), and a name

@@ -15,15 +15,16 @@ class Writer {
   explicit Writer(ByteBuffer& out) : out_(out) {}
 
   void tag(Tag tag, size_t depth) {
+    if (tag.replaced()) {
+      append(out_, tag.payload(), tag.payloadSize());  // complete as it was given
+      return;
+    }
     switch (tag.type()) {
       case kTagCompound:
         compound(tag, depth);
         return;
       case kTagList:
         list(tag, depth);
-        return;
-      case kTagString:
-        writeString(tag.stringValue(), out_);
         return;
       default:
         append(out_, tag.payload(), tag.payloadSize());
