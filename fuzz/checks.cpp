@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "books/book_repair.h"
+#include "books/json.h"
 #include "nbt/big_endian.h"
 #include "nbt/builder.h"
 #include "nbt/printer.h"
@@ -227,32 +228,170 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
   }
 }
 
-std::string pageRepair(const uint8_t* data, size_t size) {
-  const std::string page(reinterpret_cast<const char*>(data), size);
-  if (page.size() > nbt::kMaxStringBytes) return "no page can hold it";
+namespace {
+
+// A value as JSON again: what it was read from, but for white space and escapes.
+void writeJson(const books::json::Value& v, std::string& out) {
+  using books::json::Value;
+  auto quoted = [&](const std::string& text) {
+    out += '"';
+    for (unsigned char c : text) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += static_cast<char>(c);
+      } else if (c < 0x20) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", c);
+        out += escape;
+      } else {
+        out += static_cast<char>(c);
+      }
+    }
+    out += '"';
+  };
+  switch (v.kind) {
+    case Value::null: out += "null"; return;
+    case Value::boolean: out += v.truth ? "true" : "false"; return;
+    case Value::number: out += v.text; return;
+    case Value::string: quoted(v.text); return;
+    case Value::array:
+    case Value::object:
+      out += v.kind == Value::array ? '[' : '{';
+      for (size_t i = 0; i < v.elements.size(); ++i) {
+        if (i) out += ',';
+        if (v.kind == Value::object) {
+          quoted(v.names[i]);
+          out += ':';
+        }
+        writeJson(v.elements[i], out);
+      }
+      out += v.kind == Value::array ? ']' : '}';
+  }
+}
+
+bool sameJson(const books::json::Value& a, const books::json::Value& b) {
+  if (a.kind != b.kind || a.truth != b.truth || a.text != b.text || a.names != b.names ||
+      a.elements.size() != b.elements.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.elements.size(); ++i) {
+    if (!sameJson(a.elements[i], b.elements[i])) return false;
+  }
+  return true;
+}
+
+// How the page reads as JSON, the same whether or not its value is kept;
+// a value kept reads back the same once written again.
+books::json::Verdict checkJson(const std::string& page, books::json::Value::Kind& kind) {
+  using namespace books::json;
+  Value value;
+  Value::Kind kept = Value::null;
+  kind = Value::null;
+  const Verdict judged = parse(page, nullptr, &kind);
+  const Verdict read = parse(page, &value, &kept);
+  require(judged == read || (judged == Verdict::json && read == Verdict::tooDeep), "judging and reading JSON disagree");
+  require(judged == Verdict::notJson || kind == kept, "judging and reading JSON see another value");
+  if (read == Verdict::json) {
+    std::string again;
+    writeJson(value, again);
+    Value reread;
+    require(parse(again, &reread) == Verdict::json && sameJson(value, reread), "JSON does not read back as written");
+  }
+  return judged;
+}
+
+enum class Layout { old, components, textComponents };
+
+// A book of the one page in that layout, checked as a run checks it: what
+// the page became (its tag's type and, of a string, its text) and whether it changed.
+struct Checked {
+  bool changed = false;
+  uint8_t type = 0;
+  std::string text;
+};
+
+Checked checkBook(const std::string& page, Layout layout) {
   Bytes bytes;
   nbt::Builder b(bytes);
-  b.beginCompound("").beginCompound("tag").stringTag("title", "T");
-  b.beginList("pages", nbt::kTagString).stringTag("", page).end().end().end();
+  b.beginCompound("");
+  if (layout == Layout::old) {
+    b.beginCompound("tag").stringTag("title", "T");
+  } else {
+    b.beginCompound("components").beginCompound("minecraft:written_book_content");
+    b.beginCompound("title").stringTag("raw", "T").end();
+  }
+  b.beginList("pages", nbt::kTagString).stringTag("", page).end().end();
+  if (layout != Layout::old) b.end();
+  b.end();
   nbt::Tree tree;
   nbt::ByteCursor cursor(bytes.data() + 3, bytes.size() - 3);
   require(tree.read(nbt::kTagCompound, cursor) == nbt::Tree::Read::ok, "the book does not read");
   Silent silent;
-  const bool changed = books::checkWrittenBook(tree.root(), " in a test", silent);
-  const std::string stored(nbt::getList(nbt::getCompound(tree.root(), "tag"), "pages").firstChild().stringValue());
-  const bool looksLikeJson = !page.empty() && (page[0] == '{' || page[0] == '"');
-  if (looksLikeJson || !changed) {
-    require(stored == page, "a page that was not repaired changed");
+  books::Inspection in(silent, layout == Layout::textComponents ? 4300 : layout == Layout::components ? 3839 : 1343);
+  Checked out;
+  out.changed = books::checkWrittenBook(tree.root(), " in a test", in);
+  Bytes written;
+  nbt::writeTag(tree.root(), written);
+  nbt::Tree again;
+  nbt::ByteCursor writtenCursor(written.data(), written.size());
+  require(again.read(nbt::kTagCompound, writtenCursor) == nbt::Tree::Read::ok && writtenCursor.remaining() == 0,
+          "a checked book does not read back");
+  nbt::Tag content = layout == Layout::old
+                         ? nbt::getCompound(again.root(), "tag")
+                         : nbt::getCompound(nbt::getCompound(again.root(), "components"), "minecraft:written_book_content");
+  nbt::Tag pages = nbt::getList(content, "pages");
+  require(pages.count() == 1, "a checked book does not hold its one page");
+  out.type = pages.elementType();
+  out.text = pages.firstChild().stringValue();
+  return out;
+}
+
+// A page the layout's check left as JSON stays as it was; any other is
+// stored as a JSON string literal that decodes to exactly the original
+// text, or left as it was when that literal would be too long.
+std::string judgeQuoted(const std::string& page, const Checked& checked, bool isJson) {
+  require(checked.type == nbt::kTagString, "a page of JSON text became another tag");
+  if (isJson || !checked.changed) {
+    require(checked.text == page, "a page that was not repaired changed");
     size_t escapes = 0;
     for (char c : page) escapes += c == '\\' || c == '"' || c == '\n';
-    require(looksLikeJson || page.size() + escapes + 2 > nbt::kMaxStringBytes, "a plain page was not repaired");
+    require(isJson || page.size() + escapes + 2 > nbt::kMaxStringBytes, "a plain page was not repaired");
     return "left as it was";
   }
-  require(stored.size() <= nbt::kMaxStringBytes, "a repaired page is too long to store");
+  require(checked.text.size() <= nbt::kMaxStringBytes, "a repaired page is too long to store");
   std::string decoded;
-  require(decodeJsonString(stored, decoded), "a repaired page is not a JSON string literal");
+  require(decodeJsonString(checked.text, decoded), "a repaired page is not a JSON string literal");
   require(decoded == page, "a repaired page does not decode to the original text");
-  return "stored as " + stored;
+  return "stored as " + checked.text;
+}
+
+}  // namespace
+
+std::string pageRepair(const uint8_t* data, size_t size) {
+  using books::json::Value;
+  const std::string page(reinterpret_cast<const char*>(data), size);
+  if (page.size() > nbt::kMaxStringBytes) return "no page can hold it";
+  Value::Kind kind;
+  const bool json = checkJson(page, kind) != books::json::Verdict::notJson;
+  // Up to 1.20.4, JSON by its first character; "[" only when it is JSON.
+  const bool oldJson = !page.empty() && (page[0] == '{' || page[0] == '"' || (page[0] == '[' && json));
+  const std::string old = judgeQuoted(page, checkBook(page, Layout::old), oldJson);
+  // 1.20.5 to 1.21.4: a JSON string, object or array.
+  const std::string components = judgeQuoted(
+      page, checkBook(page, Layout::components),
+      json && (kind == Value::string || kind == Value::object || kind == Value::array));
+  // From 1.21.5: never quoted; only JSON of an object or an array may become a component.
+  const Checked component = checkBook(page, Layout::textComponents);
+  std::string textComponents = "left as it was";
+  if (component.changed) {
+    require(json && (kind == Value::object || kind == Value::array), "a page that is no JSON component was changed");
+    require(component.type == nbt::kTagCompound || component.type == nbt::kTagList, "a component is neither compound nor list");
+    textComponents = component.type == nbt::kTagCompound ? "becomes a compound" : "becomes a list";
+  } else {
+    require(component.type == nbt::kTagString && component.text == page, "a page left as it was changed");
+  }
+  return old + "; from 1.20.5: " + (components == old ? std::string("the same") : components) + "; from 1.21.5: " +
+         textComponents;
 }
 
 std::string inflatersAgree(const uint8_t* data, size_t size) {

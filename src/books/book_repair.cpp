@@ -1,5 +1,10 @@
 #include "books/book_repair.h"
 
+#include <vector>
+
+#include "books/json.h"
+#include "books/text_component.h"
+
 namespace books {
 
 using namespace nbt;
@@ -22,75 +27,209 @@ void replaceAll(std::string& text, std::string_view search, std::string_view rep
 
 namespace {
 
-bool startsLikeJson(std::string_view text) { return !text.empty() && (text[0] == '{' || text[0] == '"'); }
+// How a book's pages are stored, by its layout and the DataVersion.
+enum class PageForm {
+  legacy,     // "tag.pages", up to 1.20.4: JSON strings, judged by their first character
+  jsonText,   // components, 1.20.5 to 1.21.4: JSON strings, read strictly by the game
+  component,  // components, 1.21.5 on: text components as NBT; a string is literal text
+};
 
-}  // namespace
+// One page: the text every player sees, and the one shown to players who
+// filter text, if the page has one (none for a page in the plain form).
+struct Page {
+  Tag raw, filtered;
+  bool malformed = false;
+};
 
-bool checkWrittenBook(Tag item, const std::string& location, Report& report) {
-  Tag tag = getCompound(item, "tag");
-  if (!tag) {
-    report.addf(Finding::warning, "Warning: written book%s tag missing or malformed!\n", location.c_str());
-    return false;
+// How versions up to 1.20.4 tell JSON from plain text: by the first
+// character, but for "[", which also begins many plain pages ("[Day 1] We
+// arrived"), and is JSON only when the whole page is.
+bool looksLikeJson(std::string_view text) {
+  if (text.empty()) return false;
+  if (text[0] == '{' || text[0] == '"') return true;
+  return text[0] == '[' && json::parse(text) != json::Verdict::notJson;
+}
+
+// What 1.20.5 to 1.21.4 read as a page: one JSON string, object or array.
+bool isJsonText(std::string_view text) {
+  json::Value::Kind kind = json::Value::null;
+  return json::parse(text, nullptr, &kind) != json::Verdict::notJson &&
+         (kind == json::Value::string || kind == json::Value::object || kind == json::Value::array);
+}
+
+bool isWrapper(Tag compound) {
+  Tag only = compound.firstChild();
+  return only && !only.nextSibling() && only.name().empty();
+}
+
+// The pages of a book, each as the game reads it in that form.
+std::vector<Page> pagesOf(Tag pages, PageForm form) {
+  std::vector<Page> out(pages.count());
+  const uint8_t type = pages.elementType();
+  // Numbers and TAG_End have no tags of their own: no element is a page.
+  const bool readable = type == kTagString || (form != PageForm::legacy && type == kTagCompound) ||
+                        (form == PageForm::component && type == kTagList);
+  if (!readable) {
+    for (Page& page : out) page.malformed = true;
+    return out;
   }
-  Tag titleTag = getString(tag, "title");
-  if (!titleTag) {
-    report.addf(Finding::warning, "Warning: written book%s title missing or malformed!\n", location.c_str());
-    return false;
-  }
-  const std::string title(titleTag.stringValue());
-  Tag pages = getList(tag, "pages");
-  if (!pages) {
-    report.addf(Finding::warning, "Warning: written book%s '%s' pages missing or malformed!\n", location.c_str(),
-                title.c_str());
-    return false;
-  }
-  if (pages.elementType() != kTagString) {
-    // No element of this list is a page.
-    for (uint32_t i = 0; i < pages.count(); ++i) {
-      report.addf(Finding::warning, "Warning: written book '%s'%s page %i missing or malformed!\n", title.c_str(),
-                  location.c_str(), static_cast<int>(i));
+  size_t i = 0;
+  for (Tag element = pages.firstChild(); element && i < out.size(); element = element.nextSibling(), ++i) {
+    Page& page = out[i];
+    if (type == kTagString) {
+      page.raw = element;
+    } else if (type == kTagCompound && getTag(element, "raw")) {
+      page.raw = getTag(element, "raw");
+      page.filtered = getTag(element, "filtered");
+    } else if (form == PageForm::component && type == kTagCompound && isWrapper(element)) {
+      page.raw = element.firstChild();  // an element of a list of several types
     }
-    return false;
+    // From 1.21.5 any tag is a text component; before, a page is text.
+    page.malformed = form == PageForm::jsonText &&
+                     (page.raw.type() != kTagString || (page.filtered && page.filtered.type() != kTagString));
+  }
+  return out;
+}
+
+class BookCheck {
+ public:
+  BookCheck(Inspection& in, const std::string& location, std::string title)
+      : report_(in.report), location_(location), title_(std::move(title)) {}
+
+  void malformed(int index) {
+    report_.addf(Finding::warning, "Warning: written book '%s'%s page %i missing or malformed!\n", title_.c_str(),
+                 location_.c_str(), index);
+  }
+  void mayBeCorrupted(int index, std::string_view text) {
+    report_.addf(Finding::mayBeCorrupted, "Book '%s' page %i%s may have been corrupted: '%s'\n", title_.c_str(), index,
+                 location_.c_str(), std::string(text).c_str());
+  }
+  void repaired(int index) {
+    report_.addf(Finding::pageRepaired, "Book '%s'%s page %i repaired\n", title_.c_str(), location_.c_str(), index);
   }
 
-  // Decided once, before any page changes: a book with no space anywhere is
-  // one whose JSON-looking pages may be damaged text rather than real JSON.
-  bool anySpace = false;
-  for (Tag page = pages.firstChild(); page && !anySpace; page = page.nextSibling()) {
-    anySpace = page.stringValue().find(' ') != std::string_view::npos;
-  }
-
-  bool repaired = false;
-  int index = 0;
-  for (Tag page = pages.firstChild(); page; page = page.nextSibling(), ++index) {
-    const std::string_view stored = page.stringValue();
-    if (startsLikeJson(stored)) {
-      if (!anySpace) {
-        report.addf(Finding::mayBeCorrupted, "Book '%s' page %i%s may have been corrupted: '%s'\n", title.c_str(),
-                    index, location.c_str(), std::string(stored).c_str());
-      }
-      continue;
-    }
-    // Backslashes first, so the ones inserted for quotes and line feeds stay single.
-    std::string text(stored);
+  // The text of `page` as a JSON string literal: backslashes first, so the
+  // ones inserted for quotes and line feeds stay single. False, with a
+  // warning, where the result would not fit in a string.
+  bool quote(Tag page, int index) {
+    std::string text(page.stringValue());
     replaceAll(text, "\\", "\\\\");
     replaceAll(text, "\"", "\\\"");
     replaceAll(text, "\n", "\\n");
     text.insert(text.begin(), '"');
     text.push_back('"');
-    const size_t size = text.size();
-    if (!page.tree()->replaceString(page, std::move(text))) {
-      // Storing it would make a string the chunk cannot encode; the page stays as it was.
-      report.addf(Finding::warning,
-                  "Warning: written book '%s'%s page %i not repaired: the repaired text would be %zu bytes, more "
-                  "than the %zu a page can hold!\n",
-                  title.c_str(), location.c_str(), index, size, kMaxStringBytes);
-      continue;
-    }
-    report.addf(Finding::pageRepaired, "Book '%s'%s page %i repaired\n", title.c_str(), location.c_str(), index);
-    repaired = true;
+    if (page.tree()->replaceString(page, text)) return true;
+    report_.addf(Finding::warning,
+                 "Warning: written book '%s'%s page %i not repaired: the repaired text would be %zu bytes, more "
+                 "than the %zu a page can hold!\n",
+                 title_.c_str(), location_.c_str(), index, text.size(), kMaxStringBytes);
+    return false;
   }
-  return repaired;
+
+  // Pages of JSON strings: a page the game would not read as JSON becomes
+  // a JSON string literal of its text.
+  bool jsonPages(const std::vector<Page>& pages, PageForm form) {
+    const auto isJson = form == PageForm::legacy ? looksLikeJson : isJsonText;
+    // Decided once, before any page changes: a book with no space anywhere is
+    // one whose JSON-looking pages may be damaged text rather than real JSON.
+    bool anySpace = false;
+    for (const Page& page : pages) {
+      anySpace |= page.raw.type() == kTagString && page.raw.stringValue().find(' ') != std::string_view::npos;
+    }
+    bool repairedAny = false;
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const Page& page = pages[i];
+      const int index = static_cast<int>(i);
+      if (page.malformed || page.raw.type() != kTagString) {
+        malformed(index);
+        continue;
+      }
+      const bool rawIsJson = isJson(page.raw.stringValue());
+      bool changed = !rawIsJson && quote(page.raw, index);
+      if (page.filtered && !isJson(page.filtered.stringValue())) changed |= quote(page.filtered, index);
+      if (rawIsJson && !anySpace) mayBeCorrupted(index, page.raw.stringValue());
+      if (changed) repaired(index);
+      repairedAny |= changed;
+    }
+    return repairedAny;
+  }
+
+  // Pages of text components: a string that holds a component as JSON
+  // (written after the upgrade by something that still wrote JSON) becomes
+  // that component. Every other page is what it shows.
+  bool componentPages(Tag list, const std::vector<Page>& pages) {
+    // A string element of a list of strings cannot become a compound on its
+    // own: the list is made afresh, the others kept as they are.
+    std::vector<Encoded> elements;
+    bool remade = false, repairedAny = false;
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const Page& page = pages[i];
+      const int index = static_cast<int>(i);
+      if (page.malformed) {
+        malformed(index);
+        continue;
+      }
+      bool changed = false;
+      for (Tag text : {page.raw, page.filtered}) {
+        Encoded component;
+        if (text.type() != kTagString || !componentFromJson(text.stringValue(), component)) continue;
+        if (list.elementType() == kTagString) {
+          elements.resize(pages.size());
+          elements[i] = std::move(component);
+          remade = changed = true;
+        } else {
+          changed |= text.tree()->replaceTag(text, component.type, std::move(component.payload));
+        }
+      }
+      if (changed) repaired(index);
+      repairedAny |= changed;
+    }
+    if (remade) {
+      for (size_t i = 0; i < pages.size(); ++i) {
+        if (elements[i].type != kTagEnd) continue;
+        elements[i].type = kTagString;
+        elements[i].payload.assign(reinterpret_cast<const char*>(pages[i].raw.payload()), pages[i].raw.payloadSize());
+      }
+      list.tree()->replaceTag(list, kTagList, encodeList(elements).payload);
+    }
+    return repairedAny;
+  }
+
+ private:
+  Report& report_;
+  const std::string& location_;
+  const std::string title_;
+};
+
+}  // namespace
+
+bool checkWrittenBook(Tag item, const std::string& location, Inspection& in) {
+  Report& report = in.report;
+  Tag components = getCompound(item, "components");
+  Tag content = components ? getCompound(components, "minecraft:written_book_content") : getCompound(item, "tag");
+  if (!content) {
+    report.addf(Finding::warning, "Warning: written book%s tag missing or malformed!\n", location.c_str());
+    return false;
+  }
+  // A component's title is {raw, filtered?} or a bare string; plain text either way.
+  Tag title = getTag(content, "title");
+  if (components && title.type() == kTagCompound) title = getTag(title, "raw");
+  if (title.type() != kTagString) {
+    report.addf(Finding::warning, "Warning: written book%s title missing or malformed!\n", location.c_str());
+    return false;
+  }
+  Tag pages = getList(content, "pages");
+  if (!pages) {
+    report.addf(Finding::warning, "Warning: written book%s '%s' pages missing or malformed!\n", location.c_str(),
+                std::string(title.stringValue()).c_str());
+    return false;
+  }
+  const PageForm form = !components                            ? PageForm::legacy
+                        : in.dataVersion() >= kTextComponentsFrom ? PageForm::component
+                                                                : PageForm::jsonText;
+  BookCheck check(in, location, std::string(title.stringValue()));
+  const std::vector<Page> list = pagesOf(pages, form);
+  return form == PageForm::component ? check.componentPages(pages, list) : check.jsonPages(list, form);
 }
 
 }  // namespace books

@@ -3,16 +3,19 @@
 #include <string>
 #include <string_view>
 
-#include "books/report.h"
+#include "books/inspection.h"
 #include "nbt/tree.h"
 
 namespace books {
 
-// Checks one written book's item compound. Plain-text pages become JSON string
-// literals in the tree; pages that start like JSON are left alone, and are
-// reported as possibly corrupted when no page of the book holds a space.
-// Returns true if at least one page was rewritten.
-bool checkWrittenBook(nbt::Tag item, const std::string& location, Report& report);
+// Checks one written book's item compound, in whichever layout it is stored
+// (its own shape says: "tag" up to 1.20.4, "components" from 1.20.5; the
+// DataVersion says whether its pages are JSON or, from 1.21.5, text
+// components). Pages the game cannot read as they are become what it reads:
+// a JSON string literal of the text, or, from 1.21.5, the text component a
+// page holds as JSON. Pages that may be damaged JSON are reported. Returns
+// true if at least one page was rewritten.
+bool checkWrittenBook(nbt::Tag item, const std::string& location, Inspection& in);
 
 // Replaces every occurrence of `search` (not empty) left to right, never
 // looking into text it has just inserted.

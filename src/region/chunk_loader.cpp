@@ -1,6 +1,6 @@
 #include "region/chunk_loader.h"
 
-#include "region/chunk_walk.h"
+#include "books/places.h"
 #include "region/root_loading.h"
 
 namespace region {
@@ -11,8 +11,29 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   Result result;
   const int x = slotX(n), z = slotZ(n);
   if (!file.readRecord(n, record_, report)) return result;
-  const CodecStatus status =
-      inflater_.inflate(record_.data() + kRecordHeaderSize, record_.size() - kRecordHeaderSize);
+  const uint8_t* stored = record_.data() + kRecordHeaderSize;
+  const size_t storedSize = record_.size() - kRecordHeaderSize;
+  const uint8_t* chunk = stored;  // uncompressed: the record holds the chunk
+  size_t chunkSize = storedSize;
+  CodecStatus status;
+  switch (record_[4]) {
+    case kZlibCompression:
+      status = inflater_.inflate(stored, storedSize);
+      break;
+    case kGzipCompression:
+      status = inflater_.gunzip(stored, storedSize);
+      break;
+    case kLz4Compression:
+      status = inflater_.unpackLz4(stored, storedSize);
+      break;
+    default:
+      if (storedSize > kMaxChunkBytes) status.outcome = CodecStatus::tooLarge;
+      break;
+  }
+  if (record_[4] != kNoCompression) {
+    chunk = inflater_.data();
+    chunkSize = inflater_.size();
+  }
   switch (status.outcome) {
     case CodecStatus::ok:
       break;
@@ -30,10 +51,14 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
       report.add(Finding::error, codecLine(status));
       result.fatal = true;
       return result;
+    case CodecStatus::damaged:
+      report.addf(Finding::error, "Error: Chunk %i,%i failed to decompress: %s\n", x, z, codecReason(status).c_str());
+      return result;
   }
   nbt::Tag level;
-  const nbt::IndexScope scope = use != Use::findBooks ? nullptr : everywhere_ ? walkedEverywhere : walkedByLevel;
-  result.hasTree = loadChunkRoot(x, z, inflater_.data(), inflater_.size(), tree_, level, report, scope, everywhere_);
+  const nbt::IndexScope scope =
+      use != Use::findBooks ? nullptr : everywhere_ ? books::walkedEverywhere : books::walkedByLevel;
+  result.hasTree = loadChunkRoot(x, z, chunk, chunkSize, tree_, level, report, scope, everywhere_);
   if (!level) {
     // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
     const nbt::Tag version = result.hasTree ? nbt::getInt(tree_.root(), "DataVersion") : nbt::Tag();
@@ -46,10 +71,13 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   // Of a chunk in its own file, the region holds a stub: carried as it is
   // stored, with the sectors it claims.
   if (!slot.external) slot.extent = static_cast<int64_t>(record_.size());
-  slot.checksumMissing = static_cast<uint8_t>(slot.external ? 0 : inflater_.checksumMissing());
+  const bool zlib = !slot.external && record_[4] == kZlibCompression;
+  slot.checksumMissing = static_cast<uint8_t>(zlib ? inflater_.checksumMissing() : 0);
   slot.checksum = inflater_.checksum();
   result.whole = true;
-  if (use != Use::show) result.repaired = walkLevel(level, report, everywhere_);
+  if (use == Use::show) return result;
+  books::Inspection inspection(report, tree_.root(), everywhere_);
+  result.repaired = books::walkLevel(level, inspection);
   return result;
 }
 

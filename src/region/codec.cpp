@@ -1,12 +1,19 @@
 #include "region/codec.h"
 
 #include <libdeflate.h>
+#include <lz4.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <xxhash.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <new>
+#include <vector>
+
+#include "region/layout.h"
 
 namespace region {
 
@@ -32,6 +39,12 @@ CodecStatus inflateFailure(z_stream& stream, int r) {
 }
 
 }  // namespace
+
+std::string codecReason(const CodecStatus& status) {
+  char text[160];
+  std::snprintf(text, sizeof text, status.call, status.code);
+  return text;
+}
 
 std::string codecLine(const CodecStatus& status) {
   switch (status.outcome) {
@@ -98,7 +111,80 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
       want = 2 * room;
     }
   }
-  return inflateWithZlib(data, size);
+  return inflateWithZlib(data, size, false);
+}
+
+// Rare in regions (the game has never written it by default): zlib alone
+// reads it, so that its verdicts and codes are zlib's.
+CodecStatus Inflater::gunzip(const uint8_t* data, size_t size) {
+  size_ = 0;
+  checksumMissing_ = 0;
+  return inflateWithZlib(data, size, true);
+}
+
+namespace {
+
+// The block stream of Java's LZ4BlockOutputStream: each block a header
+// ("LZ4Block", a token, the compressed and the original length and the
+// checksum, little-endian), then its data; a block of lengths 0 ends it.
+constexpr uint8_t kLz4Magic[8] = {'L', 'Z', '4', 'B', 'l', 'o', 'c', 'k'};
+constexpr size_t kLz4HeaderSize = 8 + 1 + 4 + 4 + 4;
+constexpr uint8_t kLz4Raw = 0x10, kLz4Compressed = 0x20;  // the token's high half
+constexpr uint32_t kLz4Seed = 0x9747B28C;                 // of the checksum: xxHash32, its top 4 bits dropped
+constexpr uint32_t kLz4ChecksumMask = 0x0FFFFFFF;
+constexpr int kLz4BlockLevel = 6;  // blocks of 2^(10 + 6) = 64 KiB, as the game writes them
+
+uint32_t loadLe32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+void appendLe32(ByteBuffer& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+uint32_t lz4Checksum(const uint8_t* data, size_t size) {
+  return static_cast<uint32_t>(XXH32(data, size, kLz4Seed)) & kLz4ChecksumMask;
+}
+
+CodecStatus damaged(const char* what, int block) { return {CodecStatus::damaged, what, block}; }
+
+}  // namespace
+
+CodecStatus Inflater::unpackLz4(const uint8_t* data, size_t size) {
+  size_ = 0;
+  checksumMissing_ = 0;
+  size_t at = 0;
+  for (int block = 0;; ++block) {
+    if (at == size) return {};  // no end mark: see the header
+    if (size - at < kLz4HeaderSize) return damaged("its LZ4 stream ends inside block %d", block);
+    const uint8_t* header = data + at;
+    const int method = header[8] & 0xF0;
+    const int level = 10 + (header[8] & 0x0F);
+    const uint32_t compressed = loadLe32(header + 9), original = loadLe32(header + 13), check = loadLe32(header + 17);
+    if (std::memcmp(header, kLz4Magic, sizeof kLz4Magic) != 0) {
+      return damaged("LZ4 block %d does not begin with \"LZ4Block\"", block);
+    }
+    // The checks Java's reader makes; a length above 2^31 is negative to it.
+    if ((method != kLz4Raw && method != kLz4Compressed) || original > (uint32_t{1} << level) ||
+        compressed > 0x7FFFFFFFu || (original == 0) != (compressed == 0) ||
+        (method == kLz4Raw && original != compressed) || (original == 0 && check != 0)) {
+      return damaged("LZ4 block %d has an invalid header", block);
+    }
+    at += kLz4HeaderSize;
+    if (original == 0) return {};  // the end mark
+    if (size - at < compressed) return damaged("its LZ4 stream ends inside block %d", block);
+    if (size_ + original > kMaxChunkBytes) return {CodecStatus::tooLarge, "LZ4", 0};
+    reserve(size_ + original);
+    uint8_t* into = buffer_ + size_;
+    if (method == kLz4Raw) {
+      std::memcpy(into, data + at, original);
+    } else if (LZ4_decompress_safe(reinterpret_cast<const char*>(data + at), reinterpret_cast<char*>(into),
+                                   static_cast<int>(compressed), static_cast<int>(original)) !=
+               static_cast<int>(original)) {
+      return damaged("LZ4 block %d is damaged", block);
+    }
+    if (lz4Checksum(into, original) != check) return damaged("LZ4 block %d fails its checksum", block);
+    size_ += original;
+    at += compressed;
+  }
 }
 
 // inflateInit: Z_OK, or Z_MEM_ERROR / Z_VERSION_ERROR / Z_STREAM_ERROR, all
@@ -106,13 +192,14 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
 // stopped short", Z_STREAM_END success, Z_NEED_DICT / Z_DATA_ERROR /
 // Z_MEM_ERROR a bad or unreadable stream, Z_STREAM_ERROR a broken stream
 // state. inflateEnd's result carries nothing we act on.
-CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size) {
+CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size, bool gzip) {
   z_stream stream{};
-  int r = inflateInit(&stream);
+  int r = gzip ? inflateInit2(&stream, 16 + MAX_WBITS) : inflateInit(&stream);
   if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
   const CodecStatus status = drain(stream, data, size, r);
   if (status.outcome != CodecStatus::ok) return status;
   if (r == Z_STREAM_END) return {};
+  if (gzip) return {CodecStatus::failed, "inflateEnd", r};
   // Stopped short. The game reads a chunk's tree and stops there, never
   // asking for the checksum at the stream's end, and some tools write
   // records a byte or more short of it: such a chunk is read as the game
@@ -245,6 +332,48 @@ CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t&
 
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output) {
   return deflateWrapped(data, size, output, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
+}
+
+void lz4Pack(const uint8_t* data, size_t size, ByteBuffer& output) {
+  constexpr size_t kBlock = size_t{1} << (10 + kLz4BlockLevel);
+  std::vector<char> packed(static_cast<size_t>(LZ4_compressBound(static_cast<int>(kBlock))));
+  auto header = [&](int method, uint32_t compressed, uint32_t original, uint32_t check) {
+    output.insert(output.end(), kLz4Magic, kLz4Magic + sizeof kLz4Magic);
+    output.push_back(static_cast<uint8_t>(method | kLz4BlockLevel));
+    appendLe32(output, compressed);
+    appendLe32(output, original);
+    appendLe32(output, check);
+  };
+  for (size_t at = 0; at < size; at += kBlock) {
+    const size_t n = std::min(kBlock, size - at);
+    const int made = LZ4_compress_default(reinterpret_cast<const char*>(data + at), packed.data(), static_cast<int>(n),
+                                          static_cast<int>(packed.size()));
+    // As Java's writer: a block that does not shrink is stored as it is.
+    const bool raw = made <= 0 || static_cast<size_t>(made) >= n;
+    header(raw ? kLz4Raw : kLz4Compressed, static_cast<uint32_t>(raw ? n : static_cast<size_t>(made)),
+           static_cast<uint32_t>(n), lz4Checksum(data + at, n));
+    if (raw) {
+      output.insert(output.end(), data + at, data + at + n);
+    } else {
+      output.insert(output.end(), packed.data(), packed.data() + made);
+    }
+  }
+  header(kLz4Raw, 0, 0, 0);
+}
+
+CodecStatus compressAs(uint8_t compression, const uint8_t* data, size_t size, ByteBuffer& output) {
+  switch (compression) {
+    case kGzipCompression:
+      return gzip(data, size, output);
+    case kNoCompression:
+      output.insert(output.end(), data, data + size);
+      return {};
+    case kLz4Compression:
+      lz4Pack(data, size, output);
+      return {};
+    default:
+      return deflateChunk(data, size, output);
+  }
 }
 
 }  // namespace region

@@ -15,18 +15,21 @@ namespace region {
 // refused rather than allowed to take the machine's memory (a zlib "bomb").
 constexpr size_t kMaxChunkBytes = size_t{256} << 20;
 
-// What a codec call came to. A failure names the zlib call and its result,
-// which the caller reports with codecLine.
+// What a codec call came to. A zlib failure names the zlib call and its
+// result, which the caller reports with codecLine; a damaged LZ4 stream
+// says what is wrong and in which block (see codecReason).
 struct CodecStatus {
-  enum Outcome { ok, failed, tooLarge, streamError };
+  enum Outcome { ok, failed, tooLarge, streamError, damaged };
   Outcome outcome = ok;
-  const char* call = "";
-  int code = 0;
+  const char* call = "";  // of a damaged stream: what is wrong, with a %d for the block
+  int code = 0;           // of a damaged stream: the block, counted from 0
 };
 
 // "ERROR: inflate (-3)\n" for a failure, "FATAL ERROR: zlib stream error!\n"
 // for a broken stream state; empty otherwise.
 std::string codecLine(const CodecStatus& status);
+// What is wrong with a damaged stream, such as "LZ4 block 2 fails its checksum".
+std::string codecReason(const CodecStatus& status);
 
 // Inflates zlib streams (as stored in region files), one after another, into
 // a buffer it keeps. libdeflate does the work; whatever it does not accept
@@ -43,6 +46,14 @@ class Inflater {
   Inflater& operator=(const Inflater&) = delete;
 
   CodecStatus inflate(const uint8_t* data, size_t size);
+  // The same for a gzip member (records of compression type 1), judged by
+  // zlib likewise; a stream cut short is not read.
+  CodecStatus gunzip(const uint8_t* data, size_t size);
+  // The same for the LZ4 block stream of Java's LZ4BlockOutputStream
+  // (records of compression type 4): every block's checksum is checked. A
+  // stream that ends after a whole block, without its end mark, is read as
+  // the game reads it (it stops once the chunk's tree is whole).
+  CodecStatus unpackLz4(const uint8_t* data, size_t size);
   // The last inflated chunk (after a failure, possibly part of it).
   const uint8_t* data() const { return buffer_; }
   size_t size() const { return size_; }
@@ -56,7 +67,7 @@ class Inflater {
   uint32_t checksum() const { return checksum_; }
 
  private:
-  CodecStatus inflateWithZlib(const uint8_t* data, size_t size);
+  CodecStatus inflateWithZlib(const uint8_t* data, size_t size, bool gzip);
   CodecStatus drain(z_stream_s& stream, const uint8_t* data, size_t size, int& r);
   bool inflateWithoutChecksum(const uint8_t* data, size_t size);
   // Grows the buffer, keeping what it holds (nothing, between chunks).
@@ -82,5 +93,13 @@ CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t&
 
 // Bytes compressed as one gzip member at the default level, appended to `output`.
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output);
+
+// Bytes as Java's LZ4BlockOutputStream writes them (blocks of 64 KiB, each
+// checksummed, and the end mark), appended to `output`.
+void lz4Pack(const uint8_t* data, size_t size, ByteBuffer& output);
+
+// Bytes compressed as a record of `compression` (gzip, zlib, none or LZ4)
+// holds them, appended to `output`.
+CodecStatus compressAs(uint8_t compression, const uint8_t* data, size_t size, ByteBuffer& output);
 
 }  // namespace region

@@ -298,6 +298,13 @@ struct Scan {
 // Makes a repaired chunk's new record by loading and repairing it again (the
 // run keeps nothing of a chunk once its lines are out): the tag writer's
 // encoding of the repaired tree, compressed afresh.
+// Whether a named tag's bytes read back whole, within the reader's limits.
+bool readsBack(const ByteBuffer& bytes) {
+  nbt::ByteCursor cursor(bytes.data() + 3, bytes.size() - 3);  // past the root's type and empty name
+  nbt::Tree tree;
+  return tree.read(bytes[0], cursor, [](int, std::string_view) { return false; }) == nbt::Tree::Read::ok;
+}
+
 class RepairAgain : public RecordSource {
  public:
   RepairAgain(RegionFile& file, const RunOptions& options)
@@ -321,7 +328,18 @@ class RepairAgain : public RecordSource {
     serialised_.reserve(3 + root.payloadSize() + loader_.tree().growth());
     nbt::writeNamedTag("", root, serialised_);
     loader_.release();  // the inflated chunk, not needed beside the serialised one
-    const CodecStatus status = makeRecord(serialised_.data(), serialised_.size(), record);
+    // What is written must load as the game loads it: a text component
+    // made of a page's JSON adds nesting, which the game bounds.
+    if (!readsBack(serialised_)) {
+      printMessage("Warning: Chunk %i,%i would nest too deep or hold too many tags once repaired; it is kept exactly "
+                   "as it was stored\n",
+                   slotX(n), slotZ(n));
+      return NewRecord::keepStored;
+    }
+    // A chunk in its own file goes back there as the region's stub says it is stored.
+    const Slot& slot = file_.slots[n];
+    const CodecStatus status =
+        makeRecord(serialised_.data(), serialised_.size(), record, slot.external ? slot.compression : kZlibCompression);
     if (status.outcome != CodecStatus::ok) {
       printMessage("%s", codecLine(status).c_str());
       if (status.outcome == CodecStatus::streamError) return NewRecord::fatal;

@@ -20,7 +20,12 @@ constexpr int kSlotCount = kRegionSide * kRegionSide;  // one location and one t
 constexpr int64_t kSectorSize = 4096;                 // records start and end on sector boundaries
 constexpr int64_t kHeaderSize = 2 * kSectorSize;      // location table, then timestamp table
 constexpr int64_t kRecordHeaderSize = 5;              // 4-byte length, 1-byte compression type
-constexpr uint8_t kZlibCompression = 2;               // the only compression type the tool reads
+// Compression types of a record; the game reads each, whatever its own setting.
+constexpr uint8_t kGzipCompression = 1;
+constexpr uint8_t kZlibCompression = 2;               // what the game writes unless told otherwise
+constexpr uint8_t kNoCompression = 3;                 // since 1.20.5, a server's choice
+constexpr uint8_t kLz4Compression = 4;                // since 1.20.5, a server's choice
+constexpr uint8_t kCustomCompression = 127;           // an algorithm the record names
 constexpr uint8_t kExternalFlag = 0x80;               // in the type: the data is in the chunk's own .mcc file
 constexpr int64_t kMaxSectorCount = 255;              // one byte in the location entry
 constexpr int64_t kMaxSectorNumber = (1 << 24) - 1;   // three bytes in the location entry

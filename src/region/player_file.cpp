@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "region/chunk_walk.h"
+#include "books/places.h"
 #include "books/report.h"
 #include "nbt/writer.h"
 #include "region/codec.h"
@@ -136,13 +136,10 @@ int mendPlayerFile(const char* path, const RunOptions& options) {
     owner = "player " + name.substr(0, name.size() - 4);
   }
   Printed report;
-  bool repaired = false;
-  if (nbt::Tag inventory = nbt::getList(player, "Inventory")) {
-    repaired |= checkSlots(inventory, " in the inventory of " + owner, report);
-  }
-  if (nbt::Tag ender = nbt::getList(player, "EnderItems")) {
-    repaired |= checkSlots(ender, " in the ender chest of " + owner, report);
-  }
+  // Each player's data says its own version (players are upgraded when they
+  // join); level.dat's player may say only the world's.
+  books::Inspection inspection(report, nbt::getInt(player, "DataVersion") ? player : nbt::getCompound(root, "Data"), true);
+  const bool repaired = books::walkPlayer(player, owner, inspection);
   if (!repaired) printMessage("No fixable problems found in '%s'.\n", path);
   if (options.check) {
     printMessage("Check: %ld page%s would be repaired in '%s'; the file was not changed.\n", report.pagesRepaired,

@@ -17,6 +17,11 @@ namespace region {
 
 namespace {
 
+bool readable(uint8_t compression) {
+  return compression == kGzipCompression || compression == kZlibCompression || compression == kNoCompression ||
+         compression == kLz4Compression;
+}
+
 RegionFile::Identity identityOf(const struct stat& info) {
   return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
           static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
@@ -131,10 +136,13 @@ bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
   const uint8_t compression = record[4];
   const bool lengthFits = length >= 1 && length - 1 <= available - kRecordHeaderSize;
 
-  if (compression == (kExternalFlag | kZlibCompression) && readExternal && length >= 1) {
-    return readExternalRecord(n, record, report);
+  // Of a chunk in its own file, the region holds a stub: the compression
+  // type with the flag set, naming what the file holds.
+  const uint8_t type = compression & ~kExternalFlag;
+  if ((compression & kExternalFlag) && readExternal && length >= 1 && (readable(type) || type == kCustomCompression)) {
+    return readExternalRecord(n, type, record, report);
   }
-  if (compression != kZlibCompression) {
+  if (!readable(compression) && compression != kCustomCompression) {
     report.addf(Finding::error, "Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z,
                 compression);
     return false;
@@ -157,7 +165,8 @@ bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
     }
   }
   record.resize(whole);
-  return true;
+  slot.compression = compression;
+  return readable(compression) || !refuseCustom(n, record, report);
 }
 
 std::string RegionFile::externalPath(int n) const {
@@ -173,7 +182,7 @@ std::string RegionFile::externalPath(int n) const {
          std::to_string(int64_t{regionZ} * kRegionSide + slotZ(n)) + ".mcc";
 }
 
-bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& report) {
+bool RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& record, books::Report& report) {
   using books::Finding;
   Slot& slot = slots[n];
   const int x = slotX(n), z = slotZ(n);
@@ -196,7 +205,7 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
     const size_t size = static_cast<size_t>(info.st_size);
     record.resize(kRecordHeaderSize + size);
     nbt::storeU32(record.data(), static_cast<uint32_t>(size + 1));
-    record[4] = kZlibCompression;
+    record[4] = compression;
     for (size_t at = 0; read && at < size;) {
       const ssize_t got = pread(fd, record.data() + kRecordHeaderSize + at, size - at, static_cast<off_t>(at));
       if (got < 0 && errno == EINTR) continue;
@@ -215,6 +224,27 @@ bool RegionFile::readExternalRecord(int n, ByteBuffer& record, books::Report& re
   if (!read) {
     report.addf(Finding::error, "Error: Chunk %i,%i is stored in '%s', which cannot be read\n", x, z, path.c_str());
     return false;
+  }
+  slot.compression = compression;
+  return readable(compression) || !refuseCustom(n, record, report);
+}
+
+bool RegionFile::refuseCustom(int n, const ByteBuffer& record, books::Report& report) {
+  using books::Finding;
+  // Its data begins with the algorithm's name, as Java's writeUTF writes it.
+  const size_t size = record.size() - kRecordHeaderSize;
+  const uint8_t* data = record.data() + kRecordHeaderSize;
+  if (size < 2 || size - 2 < nbt::loadU16(data)) {
+    report.addf(Finding::error,
+                "Error: Chunk %i,%i is compressed with a custom algorithm whose name cannot be read; it is left as it "
+                "is\n",
+                slotX(n), slotZ(n));
+  } else {
+    const std::string name(reinterpret_cast<const char*>(data + 2), nbt::loadU16(data));
+    report.addf(Finding::error,
+                "Error: Chunk %i,%i is compressed with the custom algorithm '%s', which pagemend cannot read; it is "
+                "left as it is\n",
+                slotX(n), slotZ(n), name.c_str());
   }
   return true;
 }

@@ -27,6 +27,7 @@ struct Slot {
   uint8_t checksumMissing = 0;
   uint32_t checksum = 0;
   uint32_t timestamp = 0;
+  uint8_t compression = 0;  // of the record read (of its own file, for a stub), without the stub's flag
   bool rewritten = false;   // the rewrite writes the chunk afresh (a page of it was repaired)
   bool external = false;    // a stub: its chunk is read from its own c.X.Z.mcc file (see RegionFile::readExternal)
 };
@@ -60,13 +61,14 @@ class RegionFile {
   int64_t extent(int n);
 
   // Reads slot n's record into `record` and works out the slot's extent.
-  // True when it is a zlib record that lies whole in the file; its data
-  // (after the compression type) is then record[kRecordHeaderSize...].
-  // Otherwise the reason goes to `report` as one "Error: Chunk" line.
+  // True when it is a record the tool can read (gzip, zlib, uncompressed or
+  // LZ4) that lies whole in the file; its compression type is then
+  // record[4] and its data record[kRecordHeaderSize...]. Otherwise the
+  // reason goes to `report` as one "Error: Chunk" line.
   bool readRecord(int n, ByteBuffer& record, books::Report& report);
 
-  // Whether readRecord follows a stub (compression type 0x82, the game's
-  // mark for a chunk too large for its region) to the chunk's own file
+  // Whether readRecord follows a stub (a compression type with 0x80 set, the
+  // game's mark for a chunk too large for its region) to the chunk's own file
   // c.X.Z.mcc beside the region, X and Z the chunk's world coordinates taken
   // from the region's name r.X.Z.mca. Set before any record is read.
   bool readExternal = false;
@@ -81,8 +83,11 @@ class RegionFile {
   // even its header is in the file).
   int64_t storedExtent(const Slot& slot, const uint8_t* header) const;
 
-  // Reads slot n's own file into `record`, behind a record header of its own.
-  bool readExternalRecord(int n, ByteBuffer& record, books::Report& report);
+  // Reads slot n's own file, of this compression, into `record`, behind a
+  // record header of its own.
+  bool readExternalRecord(int n, uint8_t compression, ByteBuffer& record, books::Report& report);
+  // A record of the custom compression type is reported, naming its algorithm: true.
+  bool refuseCustom(int n, const ByteBuffer& record, books::Report& report);
 
   int fd_ = -1;
   int64_t size_ = 0;

@@ -430,13 +430,13 @@ bool takeOver(int fd, const struct stat& old, int oldFd, const char* path) {
 
 }  // namespace
 
-CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record) {
+CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record, uint8_t compression) {
   record.assign(kRecordHeaderSize, 0);
   // Room for the whole stream at once; only the pages written are ever touched.
   record.reserve(kRecordHeaderSize + compressBound(static_cast<uLong>(std::min<size_t>(size, UINT32_MAX))));
-  const CodecStatus status = deflateChunk(nbt, size, record);
+  const CodecStatus status = compressAs(compression, nbt, size, record);
   // The length counts the compression type and the data.
-  if (status.outcome == CodecStatus::ok) storeRecordHeader(record.data(), static_cast<uint32_t>(record.size() - 4), kZlibCompression);
+  if (status.outcome == CodecStatus::ok) storeRecordHeader(record.data(), static_cast<uint32_t>(record.size() - 4), compression);
   return status;
 }
 

@@ -21,9 +21,10 @@ class RecordSource {
   virtual NewRecord make(int n, ByteBuffer& record) = 0;
 };
 
-// A zlib record (length, compression type, data) of a chunk's NBT bytes,
-// compressed afresh at the default level, in place of what `record` held.
-CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record);
+// A record (length, compression type, data) of a chunk's NBT bytes,
+// compressed afresh (zlib at the default level, unless asked otherwise), in
+// place of what `record` held.
+CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record, uint8_t compression = kZlibCompression);
 
 // Records made beforehand, for programs that write whole regions (the
 // example generator, the benchmarks): mark the slots `rewritten`.

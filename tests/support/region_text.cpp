@@ -1,5 +1,7 @@
 #include "support/region_text.h"
 
+#include <lz4.h>
+#include <xxhash.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "nbt/tree.h"
 #include "region/layout.h"
 
 namespace testing_support {
@@ -109,6 +112,11 @@ class Parser {
     if (word.size() >= 2 && word[0] == 'u' && std::isdigit(static_cast<unsigned char>(word[1]))) {
       return put(out, static_cast<uint64_t>(number()), std::stoi(word.substr(1)) / 8);
     }
+    if (word == "le32") {
+      const auto v = static_cast<uint32_t>(number());
+      for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+      return;
+    }
     if (word == "hex") {
       const std::string digits = next();
       for (size_t i = 0; i + 1 < digits.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
@@ -145,6 +153,9 @@ class Parser {
       const auto sum = static_cast<uint32_t>(adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size())));
       append(out, ByteVec{static_cast<uint8_t>(sum >> 24), static_cast<uint8_t>(sum >> 16), static_cast<uint8_t>(sum >> 8),
                    static_cast<uint8_t>(sum)});
+    } else if (word == "lz4") {
+      const size_t block = peek() == "(" ? 65536 : static_cast<size_t>(number());
+      append(out, lz4Stream(group(), block));
     } else if (word == "record" || word == "shortrecord") {
       record(out, region::kZlibCompression, zlibCompress(group()), word == "shortrecord");
     } else if (word == "sized") {
@@ -233,6 +244,35 @@ class Parser {
 };
 
 }  // namespace
+
+ByteVec lz4Stream(const ByteVec& data, size_t block) {
+  int level = 0;
+  while ((size_t{1} << (10 + level)) < block) ++level;
+  ByteVec out;
+  auto header = [&](uint8_t method, size_t compressed, size_t original, uint32_t check) {
+    append(out, std::string("LZ4Block"));
+    out.push_back(static_cast<uint8_t>(method | level));
+    for (uint32_t v : {static_cast<uint32_t>(compressed), static_cast<uint32_t>(original), check}) {
+      for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+  };
+  for (size_t at = 0; at < data.size(); at += block) {
+    const size_t n = std::min(block, data.size() - at);
+    std::vector<char> packed(static_cast<size_t>(LZ4_compressBound(static_cast<int>(n))));
+    const int made = LZ4_compress_default(reinterpret_cast<const char*>(data.data() + at), packed.data(),
+                                          static_cast<int>(n), static_cast<int>(packed.size()));
+    const uint32_t check = static_cast<uint32_t>(XXH32(data.data() + at, n, 0x9747B28C)) & 0x0FFFFFFF;
+    if (made <= 0 || static_cast<size_t>(made) >= n) {
+      header(0x10, n, n, check);
+      out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+    } else {
+      header(0x20, static_cast<size_t>(made), n, check);
+      out.insert(out.end(), packed.begin(), packed.begin() + made);
+    }
+  }
+  header(0x10, 0, 0, 0);
+  return out;
+}
 
 ByteVec zlibCompress(const ByteVec& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
@@ -325,6 +365,31 @@ ByteVec regionFromText(const std::string& text, const ByteVec& base) {
         record(records[n] = {}, kZlibCompression, zlibCompress(chunk));
       } else if (word == "slot") {
         records[n] = p.group();
+      } else if (word == "append") {
+        // A compound added to a list at the root of the base's chunk in this slot.
+        const std::string name = p.next();
+        ByteVec element = p.group("{", "}");
+        element.push_back(0);
+        const ByteVec stored = recordAt(base, n);
+        ByteVec chunk = stored.size() > kRecordHeaderSize
+                            ? zlibInflate(ByteVec(stored.begin() + kRecordHeaderSize, stored.end()), true)
+                            : ByteVec();
+        nbt::Tree tree;
+        nbt::ByteCursor cursor(chunk.data() + std::min<size_t>(3, chunk.size()), chunk.data() + chunk.size());
+        nbt::Tag list;
+        if (chunk.size() > 3 && tree.read(nbt::kTagCompound, cursor) == nbt::Tree::Read::ok) {
+          list = nbt::getList(tree.root(), name);
+        }
+        if (!list || (list.count() > 0 && list.elementType() != nbt::kTagCompound)) p.fail("no list " + name + " to append to");
+        const size_t at = static_cast<size_t>(list.payload() - chunk.data());
+        const size_t end = at + list.payloadSize();
+        ByteVec changed(chunk.begin(), chunk.begin() + static_cast<long>(at));
+        changed.push_back(nbt::kTagCompound);
+        put(changed, list.count() + 1, 4);
+        changed.insert(changed.end(), chunk.begin() + static_cast<long>(at + 5), chunk.begin() + static_cast<long>(end));
+        append(changed, element);
+        changed.insert(changed.end(), chunk.begin() + static_cast<long>(end), chunk.end());
+        record(records[n] = {}, kZlibCompression, zlibCompress(changed));
       } else if (word == "location" || word == "locations") {
         const auto sector = static_cast<uint32_t>(p.number());
         const auto count = static_cast<uint8_t>(p.number());

@@ -6,6 +6,8 @@
 //   chunk X Z TAG            slot X,Z holds a zlib record of the named tag (the chunk's root)
 //   chunk X Z ( BYTES )      ... of these bytes (a root that is not a well-formed tag)
 //   slot X Z ( BYTES )       slot X,Z holds these record bytes, on sectors of their own
+//   append X Z NAME { BYTES }    slot X,Z holds the base's chunk there with this compound
+//                            added to the list NAME at its root
 //   location X Z SECTOR COUNT    a location entry, set after the records are laid out
 //   locations X Z SECTOR COUNT   the same for slot X,Z and every later slot
 //   timestamp X Z VALUE
@@ -13,11 +15,13 @@
 //   size N                   the file cut or padded with zeros to N bytes, last
 //
 // BYTES is a sequence of:
-//   u8 N | u16 N | u32 N | u64 N      big-endian numbers
+//   u8 N | u16 N | u32 N | u64 N      big-endian numbers; le32 N little-endian
 //   hex "0a1b"   "text"   str "text"  raw bytes; raw bytes; a 2-byte length and the bytes
 //   zlib ( BYTES )                    a zlib stream of the bytes at the default level
 //   gzip ( BYTES )                    a gzip file of the bytes (as player files are)
 //   zlibstored ( BYTES )              ... of stored blocks: 6 bytes + 5 a 65535 bytes longer
+//   lz4 [N] ( BYTES )                 an LZ4 block stream as Java writes it, blocks of N bytes
+//                                     (default 65536), each LZ4 or stored where that is not smaller
 //   sized TYPE ( BYTES )              a record: its length field, compression type TYPE, the bytes
 //   record ( BYTES )                  sized 2 ( zlib ( BYTES ) )
 //   shortrecord ( BYTES )             the same with a length field one byte short, as some tools write
@@ -51,6 +55,8 @@ ByteVec bytesFromText(const std::string& text);
 // stream (empty when it does not inflate whole, or when checksumMayBeShort,
 // it does once the last bytes of its checksum are added, as the game reads it).
 ByteVec zlibCompress(const ByteVec& data);
+// An LZ4 block stream of the bytes in blocks of `block` bytes (see `lz4` above).
+ByteVec lz4Stream(const ByteVec& data, size_t block = 65536);
 ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort = false);
 // How many bytes the zlib stream at the start of `data` takes; 0 when it does not end there.
 size_t zlibStreamLength(const ByteVec& data);
