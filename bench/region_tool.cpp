@@ -6,6 +6,8 @@
 //   region_tool add-book IN OUT         IN with a plain-text book added to the first
 //                                       container found (or, where no chunk has one,
 //                                       to a new chest), so that a run rewrites it
+//   region_tool to-lz4 IN OUT           IN with every chunk stored LZ4-compressed, as
+//                                       servers that choose LZ4 store them
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,15 +102,11 @@ struct Silent : books::Report {
   void add(books::Finding, const std::string&) override {}
 };
 
+bool copyForWriting(const char* in, const char* out);
+
 int addBook(const char* in, const char* out) {
   // The book goes into a copy, rewritten in place as pagemend rewrites.
-  std::error_code error;
-  if (!std::filesystem::copy_file(in, out, std::filesystem::copy_options::overwrite_existing, error)) {
-    std::fprintf(stderr, "cannot copy %s to %s: %s\n", in, out, error.message().c_str());
-    return 1;
-  }
-  std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add, error);
+  if (!copyForWriting(in, out)) return 1;
   region::RegionFile file;
   if (!file.open(out)) return 1;
   region::ChunkLoader loader;
@@ -130,6 +128,34 @@ int addBook(const char* in, const char* out) {
   }
   std::fprintf(stderr, "no chunk of %s can take a book\n", in);
   return 1;
+}
+
+// Copies `in` to `out` to be rewritten in place, as pagemend rewrites.
+bool copyForWriting(const char* in, const char* out) {
+  std::error_code error;
+  if (!std::filesystem::copy_file(in, out, std::filesystem::copy_options::overwrite_existing, error)) {
+    std::fprintf(stderr, "cannot copy %s to %s: %s\n", in, out, error.message().c_str());
+    return false;
+  }
+  std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add, error);
+  return true;
+}
+
+int toLz4(const char* in, const char* out) {
+  if (!copyForWriting(in, out)) return 1;
+  region::RegionFile file;
+  if (!file.open(out)) return 1;
+  region::ChunkLoader loader;
+  region::MadeRecords records;
+  Silent silent;
+  for (int n = 0; n < region::kSlotCount; ++n) {
+    if (file.slots[n].offset == 0 || !loader.load(file, n, silent, region::ChunkLoader::Use::show).hasTree) continue;
+    Tag root = loader.tree().root();
+    region::makeRecord(root.payload() - 3, 3 + root.payloadSize(), records.records[n], region::kLz4Compression);
+    file.slots[n].rewritten = true;
+  }
+  return region::writeRegion(out, file, records);
 }
 
 int generate(const char* out, int chunks) {
@@ -179,6 +205,8 @@ int main(int argc, char** argv) {
   if (argc >= 3 && !std::strcmp(argv[1], "generate")) return generate(argv[2], argc > 3 ? std::atoi(argv[3]) : 1024);
   if (argc >= 3 && !std::strcmp(argv[1], "generate-large")) return generateLarge(argv[2]);
   if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBook(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT\n", argv[0]);
+  if (argc >= 4 && !std::strcmp(argv[1], "to-lz4")) return toLz4(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT | to-lz4 IN OUT\n",
+               argv[0]);
   return 2;
 }

@@ -10,6 +10,9 @@
 #   everyw a run with --everywhere that repairs nothing vs the same scan     (target: at most 1.05x)
 #   least  what no scan can beat: the records read and inflated with libdeflate on two
 #          threads and nothing else (inflate_bound), vs zlib inflating every chunk
+# A row "NAME-lz4" is an LZ4 copy of region NAME (every record of type 4, as
+# servers that choose LZ4 store them): its floors and least are NAME's, the
+# same chunks as zlib stores them.
 # Usage: bench/run_region_bench.sh [BUILD_DIR]   (a Release build with -DPAGEMEND_BENCH=ON)
 # RUNS (default 11) rounds per region, interleaved; median times.
 set -euo pipefail
@@ -30,6 +33,10 @@ if [ -d "$real" ]; then
   for name in anvil113.r.0.0 anvil115.r.0.0 anvil116.r.0.0 1.14.4.r.0.-1 1.17.1.r.0.0 1.18.2.r.0.0; do
     [ -f "$real/$name.mca" ] && cp "$real/$name.mca" "$work/$name.mca" && inputs+=("$name.mca")
   done
+  if [ -f "$work/anvil116.r.0.0.mca" ]; then
+    "$tool" to-lz4 "$work/anvil116.r.0.0.mca" "$work/anvil116.r.0.0-lz4.mca" > /dev/null
+    inputs+=(anvil116.r.0.0-lz4.mca)
+  fi
 else
   echo "real region files ($real) absent: measuring the generated regions only"
 fi
@@ -41,17 +48,20 @@ printf '%-20s %8s %8s %6s   %8s %8s %6s   %7s %7s %6s   %8s %6s   %8s %6s\n' reg
   "MiB" "bound" ratio "everyw" ratio "least" ratio
 for name in "${inputs[@]}"; do
   plain=$work/$name
+  source=$plain
+  [[ "$name" == *-lz4.mca ]] && source=$work/${name%-lz4.mca}.mca
   rounds=$runs
   [ "$name" = large-chunks.mca ] && rounds=3  # seconds per run, and the same figures each time
   "$tool" add-book "$plain" "$work/book.mca" > /dev/null
-  read -r _ largest < <("$floor" inflate "$plain")
-  out=$("$timer" --runs "$rounds" -- floor "$floor" inflate "$plain" -- scan "$pagemend" "$plain" \
-    -- everywhere "$pagemend" --everywhere "$plain" -- least "$least" "$plain")
+  read -r _ largest < <("$floor" inflate "$source")
+  out=$("$timer" --runs "$rounds" -- floor "$floor" inflate "$source" -- scan "$pagemend" "$plain" \
+    -- everywhere "$pagemend" --everywhere "$plain" -- least "$least" "$source")
   read -r _ f1 _ _ < <(sed -n 1p <<<"$out")
   read -r _ r1 m1 c1 < <(sed -n 2p <<<"$out")
   read -r _ e1 _ c3 < <(sed -n 3p <<<"$out")
   read -r _ b1 _ _ < <(sed -n 4p <<<"$out")
-  out=$("$timer" --runs "$rounds" -- floor "$floor" rewrite "$work/book.mca" "$work/floor.out" \
+  "$tool" add-book "$source" "$work/floor-book.mca" > /dev/null
+  out=$("$timer" --runs "$rounds" -- floor "$floor" rewrite "$work/floor-book.mca" "$work/floor.out" \
     -- fix --copy "$work/book.mca" "$work/fix.mca" "$pagemend" "$work/fix.mca")
   read -r _ f2 _ _ < <(sed -n 1p <<<"$out")
   read -r _ r2 m2 c2 < <(sed -n 2p <<<"$out")
