@@ -1,0 +1,57 @@
+// Page texts as JSON and text components, through the table in json.txt.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "books/json.h"
+#include "books/text_component.h"
+#include "support/region_text.h"
+
+namespace {
+
+using testing_support::ByteVec;
+
+std::string textOf(const std::string& bytes) {
+  const ByteVec b = testing_support::bytesFromText(bytes);
+  return std::string(b.begin(), b.end());
+}
+
+TEST(Json, PagesAreJudgedAndComponentsMadeAsTheGameDoes) {
+  using books::json::Value;
+  const char* const kinds[] = {"null", "boolean", "number", "string", "array", "object"};
+  const char* const types[] = {"end", "byte", "short", "int", "long", "float", "double", "bytes", "string", "list", "compound"};
+  std::ifstream file(std::string(PAGEMEND_SOURCE_DIR) + "/tests/json.txt");
+  int rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line.substr(0, 120));
+    ++rows;
+    const size_t open = line.find(" ( "), close = line.rfind(" )");
+    ASSERT_TRUE(open != std::string::npos && close != std::string::npos) << "a row of another form";
+    if (line.rfind("json ", 0) == 0) {
+      const std::string expected = line.substr(5, open - 5);
+      Value::Kind kind = Value::null;
+      const bool json = books::json::parse(textOf(line.substr(open + 3, close - open - 3)), nullptr, &kind) !=
+                        books::json::Verdict::notJson;
+      EXPECT_EQ(json ? kinds[kind] : "not", expected);
+      continue;
+    }
+    const size_t arrow = line.find(" ) -> ");
+    ASSERT_NE(arrow, std::string::npos) << "a row of another form";
+    books::Encoded made;
+    const bool component = books::componentFromJson(textOf(line.substr(open + 3, arrow - open - 3)), made);
+    const std::string result = line.substr(arrow + 6);
+    if (result == "none") {
+      EXPECT_FALSE(component);
+      continue;
+    }
+    ASSERT_TRUE(component);
+    const size_t payload = result.find(" ( ");
+    EXPECT_EQ(types[made.type], result.substr(0, payload));
+    EXPECT_EQ(ByteVec(made.payload.begin(), made.payload.end()),
+              testing_support::bytesFromText(result.substr(payload + 3, result.size() - payload - 5)));
+  }
+  EXPECT_GT(rows, 50);
+}
+
+}  // namespace
