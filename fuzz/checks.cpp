@@ -86,8 +86,9 @@ struct Loaded {
   struct Chunk {
     // The bytes a rewrite carries for the slot; slots that share a record share them.
     std::shared_ptr<Bytes> stored = std::make_shared<Bytes>();
-    bool repaired = false;
-    Bytes repairedTree;  // the repaired chunk as the tag writer writes it
+    bool repaired = false;  // written afresh: a page was repaired, and the repaired tree reads back
+    bool kept = false;      // a page was repaired, but the repaired tree would not read back: carried as stored
+    Bytes repairedTree;     // the repaired chunk as the tag writer writes it
   };
   std::vector<Chunk> chunks = std::vector<Chunk>(region::kSlotCount);
   bool anyRepaired = false;
@@ -126,8 +127,13 @@ Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
         }
       }
     }
-    if (chunk.repaired) nbt::writeNamedTag("", loader.tree().root(), chunk.repairedTree);
     loaded.anyRepaired |= chunk.repaired;
+    if (!chunk.repaired) continue;
+    nbt::writeNamedTag("", loader.tree().root(), chunk.repairedTree);
+    nbt::Tree again;
+    nbt::ByteCursor cursor(chunk.repairedTree.data() + 3, chunk.repairedTree.size() - 3);
+    chunk.kept = again.read(chunk.repairedTree[0], cursor) != nbt::Tree::Read::ok;
+    chunk.repaired = !chunk.kept;
   }
   return loaded;
 }
@@ -201,7 +207,10 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
     return;
   }
   const Loaded after = load(path, output, everywhere);
-  require(!after.anyRepaired, "a rewritten region still has something to repair");
+  for (int n = 0; n < region::kSlotCount; ++n) {
+    require(!(after.chunks[n].repaired || after.chunks[n].kept) || before.chunks[n].kept,
+            "a rewritten region still has something to repair");
+  }
   region::RegionFile file;
   require(file.open(path.c_str()), "cannot open the rewritten region");
   file.readExternal = everywhere;
@@ -209,7 +218,7 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
   Silent silent;
   for (int n = 0; n < region::kSlotCount; ++n) {
     const Loaded::Chunk& was = before.chunks[n];
-    if (was.stored->empty()) {
+    if (was.stored->empty() && !was.repaired) {
       require(file.slots[n].offset == 0, "a slot that held nothing holds something");
       continue;
     }
@@ -239,10 +248,6 @@ void writeJson(const books::json::Value& v, std::string& out) {
       if (c == '"' || c == '\\') {
         out += '\\';
         out += static_cast<char>(c);
-      } else if (c < 0x20) {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\u%04x", c);
-        out += escape;
       } else {
         out += static_cast<char>(c);
       }
@@ -371,15 +376,20 @@ std::string pageRepair(const uint8_t* data, size_t size) {
   using books::json::Value;
   const std::string page(reinterpret_cast<const char*>(data), size);
   if (page.size() > nbt::kMaxStringBytes) return "no page can hold it";
-  Value::Kind kind;
+  Value::Kind kind, lenientKind = Value::null;
   const bool json = checkJson(page, kind) != books::json::Verdict::notJson;
-  // Up to 1.20.4, JSON by its first character; "[" only when it is JSON.
-  const bool oldJson = !page.empty() && (page[0] == '{' || page[0] == '"' || (page[0] == '[' && json));
+  const bool text = kind == Value::string || kind == Value::object || kind == Value::array;
+  // Whatever is JSON strictly is JSON leniently, of the same kind.
+  const bool lenient = books::json::parse(page, nullptr, &lenientKind, books::json::Mode::lenient) !=
+                       books::json::Verdict::notJson;
+  require(!json || (lenient && lenientKind == kind), "strict JSON is not lenient JSON of its kind");
+  // Up to 1.20.4, JSON by its first character, or when all of it is JSON text.
+  const bool oldJson = (!page.empty() && (page[0] == '{' || page[0] == '"')) || (json && text);
   const std::string old = judgeQuoted(page, checkBook(page, Layout::old), oldJson);
-  // 1.20.5 to 1.21.4: a JSON string, object or array.
+  // 1.20.5 to 1.21.4: a JSON string, object or array, read leniently as the game reads it.
   const std::string components = judgeQuoted(
       page, checkBook(page, Layout::components),
-      json && (kind == Value::string || kind == Value::object || kind == Value::array));
+      lenient && (lenientKind == Value::string || lenientKind == Value::object || lenientKind == Value::array));
   // From 1.21.5: never quoted; only JSON of an object or an array may become a component.
   const Checked component = checkBook(page, Layout::textComponents);
   std::string textComponents = "left as it was";

@@ -48,7 +48,11 @@ int main(int argc, char** argv) {
       std::ifstream in(entry.path() / "region.txt");
       std::stringstream text;
       text << in.rdbuf();
-      region = regionFromText(text.str(), region);
+      try {
+        region = regionFromText(text.str(), region);
+      } catch (const std::exception&) {
+        continue;  // it builds on a region of ../shared/regions, which the fuzzers get whole
+      }
     }
     if (region.empty() || region.size() > 4 << 20) continue;  // seeds stay small
     const std::string name = entry.path().filename();

@@ -38,23 +38,43 @@ enum class PageForm {
 // filter text, if the page has one (none for a page in the plain form).
 struct Page {
   Tag raw, filtered;
+  Tag element;  // the list's element that holds the page
   bool malformed = false;
 };
 
-// How versions up to 1.20.4 tell JSON from plain text: by the first
-// character, but for "[", which also begins many plain pages ("[Day 1] We
-// arrived"), and is JSON only when the whole page is.
-bool looksLikeJson(std::string_view text) {
-  if (text.empty()) return false;
-  if (text[0] == '{' || text[0] == '"') return true;
-  return text[0] == '[' && json::parse(text) != json::Verdict::notJson;
+// One JSON string, object or array, read in that mode.
+bool isJsonText(std::string_view text, json::Mode mode) {
+  json::Value::Kind kind = json::Value::null;
+  return json::parse(text, nullptr, &kind, mode) != json::Verdict::notJson &&
+         (kind == json::Value::string || kind == json::Value::object || kind == json::Value::array);
 }
 
-// What 1.20.5 to 1.21.4 read as a page: one JSON string, object or array.
-bool isJsonText(std::string_view text) {
-  json::Value::Kind kind = json::Value::null;
-  return json::parse(text, nullptr, &kind) != json::Verdict::notJson &&
-         (kind == json::Value::string || kind == json::Value::object || kind == json::Value::array);
+// How pages up to 1.20.4 are told from plain text: by the first character
+// ({ or "), or, for a page that begins otherwise (with "[", as arrays of
+// components do, and as many plain pages do: "[Day 1] We arrived"), by
+// whether all of it is JSON, white space around it or not.
+bool looksLikeJson(std::string_view text) {
+  return (!text.empty() && (text[0] == '{' || text[0] == '"')) || isJsonText(text, json::Mode::strict);
+}
+
+// What 1.20.5 to 1.21.4 read as a page: one JSON string, object or array,
+// read as the game reads it, leniently (a single word is a string to it).
+bool readsAsJson(std::string_view text) { return isJsonText(text, json::Mode::lenient); }
+// Of those, the pages that are JSON by the book (a single word is not): the
+// ones worth a word when no page of the book has a space.
+bool isStrictJson(std::string_view text) { return isJsonText(text, json::Mode::strict); }
+
+// A page's component in the {raw} form: a compound holding "raw" is read as
+// that form, so a component with a field of that name goes in one.
+Encoded inRaw(Encoded component) {
+  Encoded page;
+  page.type = kTagCompound;
+  page.payload += static_cast<char>(component.type);
+  page.payload += std::string("\0\3raw", 5);
+  page.payload += component.payload;
+  page.payload += static_cast<char>(kTagEnd);
+  page.depth = component.depth + 1;
+  return page;
 }
 
 bool isWrapper(Tag compound) {
@@ -76,6 +96,7 @@ std::vector<Page> pagesOf(Tag pages, PageForm form) {
   size_t i = 0;
   for (Tag element = pages.firstChild(); element && i < out.size(); element = element.nextSibling(), ++i) {
     Page& page = out[i];
+    page.element = element;
     if (type == kTagString) {
       page.raw = element;
     } else if (type == kTagCompound && getTag(element, "raw")) {
@@ -129,7 +150,8 @@ class BookCheck {
   // Pages of JSON strings: a page the game would not read as JSON becomes
   // a JSON string literal of its text.
   bool jsonPages(const std::vector<Page>& pages, PageForm form) {
-    const auto isJson = form == PageForm::legacy ? looksLikeJson : isJsonText;
+    const auto isJson = form == PageForm::legacy ? looksLikeJson : readsAsJson;
+    const auto worthAWord = form == PageForm::legacy ? looksLikeJson : isStrictJson;
     // Decided once, before any page changes: a book with no space anywhere is
     // one whose JSON-looking pages may be damaged text rather than real JSON.
     bool anySpace = false;
@@ -147,7 +169,7 @@ class BookCheck {
       const bool rawIsJson = isJson(page.raw.stringValue());
       bool changed = !rawIsJson && quote(page.raw, index);
       if (page.filtered && !isJson(page.filtered.stringValue())) changed |= quote(page.filtered, index);
-      if (rawIsJson && !anySpace) mayBeCorrupted(index, page.raw.stringValue());
+      if (rawIsJson && !anySpace && worthAWord(page.raw.stringValue())) mayBeCorrupted(index, page.raw.stringValue());
       if (changed) repaired(index);
       repairedAny |= changed;
     }
@@ -162,6 +184,7 @@ class BookCheck {
     // own: the list is made afresh, the others kept as they are.
     std::vector<Encoded> elements;
     bool remade = false, repairedAny = false;
+    Tree& tree = *list.tree();
     for (size_t i = 0; i < pages.size(); ++i) {
       const Page& page = pages[i];
       const int index = static_cast<int>(i);
@@ -173,12 +196,23 @@ class BookCheck {
       for (Tag text : {page.raw, page.filtered}) {
         Encoded component;
         if (text.type() != kTagString || !componentFromJson(text.stringValue(), component)) continue;
-        if (list.elementType() == kTagString) {
+        const bool element = list.elementType() == kTagString;
+        if (element && component.holdsRaw) component = inRaw(std::move(component));
+        // The compound or list that will hold it, and how deep that lies.
+        const int depth = element ? tree.depthOf(list) + 1 + component.depth : tree.depthOf(page.element) + component.depth;
+        if (depth > kMaxDepth) {
+          report_.addf(Finding::warning,
+                       "Warning: written book '%s'%s page %i not repaired: as a text component it would nest deeper "
+                       "than the %i levels the game reads!\n",
+                       title_.c_str(), location_.c_str(), index, kMaxDepth);
+          continue;
+        }
+        if (element) {
           elements.resize(pages.size());
           elements[i] = std::move(component);
           remade = changed = true;
         } else {
-          changed |= text.tree()->replaceTag(text, component.type, std::move(component.payload));
+          changed |= tree.replaceTag(text, component.type, std::move(component.payload));
         }
       }
       if (changed) repaired(index);
@@ -190,7 +224,7 @@ class BookCheck {
         elements[i].type = kTagString;
         elements[i].payload.assign(reinterpret_cast<const char*>(pages[i].raw.payload()), pages[i].raw.payloadSize());
       }
-      list.tree()->replaceTag(list, kTagList, encodeList(elements).payload);
+      tree.replaceTag(list, kTagList, encodeList(elements).payload);
     }
     return repairedAny;
   }

@@ -28,8 +28,7 @@ class Inspection {
   // most chunks hold nothing that asks.
   int dataVersion() {
     if (version_ < 0) {
-      const nbt::Tag version = nbt::getInt(versioned_, "DataVersion");
-      version_ = version ? std::max(0, version.intValue()) : 0;
+      version_ = std::max(0, nbt::getNumber(versioned_, "DataVersion").numberAsInt());
     }
     return version_;
   }

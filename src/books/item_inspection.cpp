@@ -74,7 +74,19 @@ bool checkContainedItems(Tag items, const std::string& location, Inspection& in)
 }
 
 bool checkContainedItem(Tag item, std::string_view id, const std::string& location, Inspection& in) {
-  if (id == "minecraft:written_book") return checkWrittenBook(item, location, in);
+  if (id == "minecraft:written_book") {
+    bool repaired = checkWrittenBook(item, location, in);
+    if (in.everywhere) {
+      // Whatever else a book holds (a plugin's data, say), but its own pages.
+      LazyLocation within(inside, item, location);
+      if (Tag components = getCompound(item, "components")) {
+        repaired |= searchItems(components, {"minecraft:written_book_content"}, within, in);
+      } else {
+        repaired |= searchItems(getCompound(item, "tag"), {"pages"}, within, in);
+      }
+    }
+    return repaired;
+  }
   const bool box = id.find("shulker_box") != std::string_view::npos;
   // Before 1.20.5 only a shulker box holds items that a run looks at
   // without --everywhere; most items are neither, and cost nothing more.

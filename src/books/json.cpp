@@ -31,12 +31,30 @@ void appendCodeUnit(std::string& out, uint32_t unit) {
   }
 }
 
+// What ends an unquoted word, as Gson's lenient reader has it.
+bool endsWord(char c) { return std::string_view("/\\;#={}[]:, \t\f\r\n").find(c) != std::string_view::npos; }
+
 class Reader {
  public:
-  explicit Reader(std::string_view text) : text_(text) {}
+  Reader(std::string_view text, bool lenient) : text_(text), lenient_(lenient) {}
 
-  void skipSpace() {
-    while (at_ < text_.size() && isSpace(text_[at_])) ++at_;
+  // White space, and leniently comments; false for a comment never closed.
+  bool skipSpace() {
+    for (;;) {
+      while (at_ < text_.size() && isSpace(text_[at_])) ++at_;
+      if (!lenient_ || atEnd()) return true;
+      const std::string_view rest = text_.substr(at_);
+      if (rest[0] == '#' || rest.substr(0, 2) == "//") {
+        const size_t end = rest.find_first_of("\r\n");
+        at_ = end == std::string_view::npos ? text_.size() : at_ + end;
+      } else if (rest.substr(0, 2) == "/*") {
+        const size_t end = rest.find("*/", 2);
+        if (end == std::string_view::npos) return false;
+        at_ += end + 2;
+      } else {
+        return true;
+      }
+    }
   }
   bool atEnd() const { return at_ >= text_.size(); }
   char peek() const { return atEnd() ? '\0' : text_[at_]; }
@@ -51,12 +69,12 @@ class Reader {
     return true;
   }
 
-  // A string, at its opening quote; its characters go to `out` if given.
+  // A string, at its opening quote (leniently ' too); its characters go to `out` if given.
   bool string(std::string* out) {
-    ++at_;
+    const char quote = text_[at_++];
     while (at_ < text_.size()) {
       const char c = text_[at_++];
-      if (c == '"') return true;
+      if (c == quote) return true;
       if (c != '\\') {
         if (out) *out += c;
         continue;
@@ -64,7 +82,7 @@ class Reader {
       if (atEnd()) return false;
       char escaped = text_[at_++];
       switch (escaped) {
-        case '"': case '\\': case '/': break;
+        case '"': case '\\': case '/': case '\'': case '\n': break;
         case 'b': escaped = '\b'; break;
         case 'f': escaped = '\f'; break;
         case 'n': escaped = '\n'; break;
@@ -107,6 +125,18 @@ class Reader {
       while (isDigit(peek())) ++at_;
     }
     if (out) out->assign(text_.substr(start, at_ - start));
+    // Leniently, "01" or "1x" is a word.
+    return !lenient_ || atEnd() || endsWord(peek());
+  }
+
+  // Leniently, a word without quotes; true, false and null in any case.
+  bool word(Value::Kind& kind) {
+    const size_t start = at_;
+    while (!atEnd() && !endsWord(peek())) ++at_;
+    if (at_ == start) return false;
+    std::string lower(text_.substr(start, at_ - start));
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    kind = lower == "true" || lower == "false" ? Value::boolean : lower == "null" ? Value::null : Value::string;
     return true;
   }
 
@@ -114,18 +144,25 @@ class Reader {
 
  private:
   std::string_view text_;
+  bool lenient_;
 };
 
 }  // namespace
 
 // Iterative, so that however deep a page nests, checking it takes no more
 // stack than a flat one.
-Verdict parse(std::string_view text, Value* out, Value::Kind* kind) {
-  Reader in(text);
+Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
+  const bool lenient = mode == Mode::lenient;
+  Reader in(text, lenient);
   std::vector<char> open;        // '[' or '{' of each container being read, outermost first
   std::vector<Value> building;   // with `out`: the same containers' values
   bool tooDeep = false;
-  const bool build = out != nullptr;
+  const bool build = out != nullptr && !lenient;
+  if (lenient) {
+    in.word("\xEF\xBB\xBF");  // a byte order mark
+    if (!in.skipSpace()) return Verdict::notJson;
+    in.word(")]}'\n");  // the prefix some servers put before JSON
+  }
   enum { kValue, kValueOrEnd, kName, kNameOrEnd, kNext } expect = kValue;
 
   auto attach = [&](Value&& value) {
@@ -147,11 +184,12 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind) {
   };
 
   for (;;) {
-    in.skipSpace();
+    if (!in.skipSpace()) return Verdict::notJson;
     if (expect == kNext) {
       if (open.empty()) break;  // the value at the top is whole
-      if (in.take(',')) {
-        expect = open.back() == '[' ? kValue : kName;
+      if (in.take(',') || (lenient && in.take(';'))) {
+        // Leniently, an element may be left empty, and the last may be followed by a separator.
+        expect = open.back() == '[' ? (lenient ? kValueOrEnd : kValue) : (lenient ? kNameOrEnd : kName);
       } else if (in.take(open.back() == '[' ? ']' : '}')) {
         close();
       } else {
@@ -163,11 +201,17 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind) {
       close();
       continue;
     }
+    if (lenient && expect == kValueOrEnd && (in.take(',') || in.take(';'))) continue;  // an empty element
     if (expect == kName || expect == kNameOrEnd) {
       std::string name;
-      if (in.peek() != '"' || !in.string(build && !tooDeep ? &name : nullptr)) return Verdict::notJson;
-      in.skipSpace();
-      if (!in.take(':')) return Verdict::notJson;
+      Value::Kind unquoted;
+      if (in.peek() == '"' || (lenient && in.peek() == '\'')) {
+        if (!in.string(build && !tooDeep ? &name : nullptr)) return Verdict::notJson;
+      } else if (!lenient || !in.word(unquoted)) {
+        return Verdict::notJson;
+      }
+      if (!in.skipSpace()) return Verdict::notJson;
+      if (!in.take(':') && !(lenient && in.take('=') && (in.take('>') || true))) return Verdict::notJson;
       if (build && !tooDeep) building.back().names.push_back(std::move(name));
       expect = kValue;
       continue;
@@ -192,26 +236,25 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind) {
     }
     Value value;
     std::string* into = build && !tooDeep ? &value.text : nullptr;
-    if (c == '"') {
+    const size_t start = in.at_;
+    if (c == '"' || (lenient && c == '\'')) {
       value.kind = Value::string;
       if (!in.string(into)) return Verdict::notJson;
-    } else if (c == '-' || isDigit(c)) {
+    } else if ((c == '-' || isDigit(c)) && in.number(into)) {
       value.kind = Value::number;
-      if (!in.number(into)) return Verdict::notJson;
-    } else if (in.word("true") || in.word("false")) {
+    } else if (!lenient && (in.word("true") || in.word("false"))) {
       value.kind = Value::boolean;
       value.truth = c == 't';
-    } else if (in.word("null")) {
+    } else if (!lenient && in.word("null")) {
       value.kind = Value::null;
-    } else {
+    } else if (in.at_ = start, !lenient || !in.word(value.kind)) {
       return Verdict::notJson;
     }
     if (open.empty() && kind) *kind = value.kind;
     attach(std::move(value));
     expect = kNext;
   }
-  in.skipSpace();
-  if (!in.atEnd()) return Verdict::notJson;
+  if (!in.skipSpace() || !in.atEnd()) return Verdict::notJson;
   return tooDeep ? Verdict::tooDeep : Verdict::json;
 }
 

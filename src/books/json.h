@@ -1,11 +1,16 @@
 #pragma once
 
-// JSON as pages hold it: the text of a page is judged by the grammar of RFC
-// 8259, with two allowances the game's own reader makes, so that no page the
-// game reads as JSON is taken for plain text: control bytes inside strings
-// are taken as they are, and bytes from 0x80 up are not checked as UTF-8
-// (page texts are Java's modified UTF-8, in which a character outside the
-// basic plane is two encoded halves).
+// JSON as pages hold it. Strictly, by the grammar of RFC 8259 with the
+// allowances of the game's own reader (Gson): control bytes inside strings
+// are taken as they are, \' and a backslash before a line feed are escapes,
+// and bytes from 0x80 up are not checked as UTF-8 (page texts are Java's
+// modified UTF-8, in which a character outside the basic plane is two
+// encoded halves). Leniently, as the game reads a page from 1.20.5 on
+// (Gson's lenient mode): also unquoted and single-quoted names and strings,
+// comments (//, #, /* */), "=" or "=>" after a name, ";" between elements,
+// elements left empty, a leading byte order mark. Leniently, at least
+// everything the game reads is JSON: a page judged so is never taken for
+// plain text that the game could not read.
 
 #include <string>
 #include <string_view>
@@ -22,7 +27,7 @@ struct Value {
   // escape becomes its code unit's own one to three bytes, \u0000 two), or a
   // number as it is written.
   std::string text;
-  std::vector<Value> elements;    // of an array; of an object, the values
+  std::vector<Value> elements;     // of an array; of an object, the values
   std::vector<std::string> names;  // of an object, its names in order, beside `elements`
 };
 
@@ -35,9 +40,11 @@ enum class Verdict {
   tooDeep,  // JSON, but nesting deeper than kMaxDepth: not read into `out`
 };
 
-// Reads `text` as one JSON value. With `out`, the value is read into it
-// (and only then is the depth bounded); `kind`, when asked, is the kind of
-// the value at the top.
-Verdict parse(std::string_view text, Value* out = nullptr, Value::Kind* kind = nullptr);
+enum class Mode { strict, lenient };
+
+// Reads `text` as one JSON value. With `out` (strictly only), the value is
+// read into it, and only then is the depth bounded; `kind`, when asked, is
+// the kind of the value at the top (leniently, an unquoted word is a string).
+Verdict parse(std::string_view text, Value* out = nullptr, Value::Kind* kind = nullptr, Mode mode = Mode::strict);
 
 }  // namespace books::json

@@ -132,31 +132,95 @@ bool encode(const Value& value, Encoded& out) {
         out.payload += static_cast<char>(entry.type);
         if (!appendString(out.payload, value.names[i])) return false;
         out.payload += entry.payload;
+        out.depth = std::max(out.depth, entry.depth);
         ++entries;
       }
       out.payload += static_cast<char>(kTagEnd);
       out.wrapper = entries == 1 && value.names[order.back()].empty();
+      out.holdsRaw = std::find(value.names.begin(), value.names.end(), "raw") != value.names.end();
+      ++out.depth;
       return true;
     }
   }
   return false;
 }
 
-bool isComponentObject(const Value& value) {
-  if (value.kind != Value::object) return false;
-  for (const std::string& name : value.names) {
-    for (const char* key : {"text", "translate", "score", "selector", "keybind", "nbt"}) {
-      if (name == key) return true;
-    }
+bool isComponent(const Value& value);
+
+bool isColor(const std::string& text) {
+  static const char* const kNamed[] = {"black", "dark_blue", "dark_green", "dark_aqua", "dark_red", "dark_purple",
+                                       "gold", "gray", "dark_gray", "blue", "green", "aqua", "red", "light_purple",
+                                       "yellow", "white"};
+  for (const char* name : kNamed) {
+    if (text == name) return true;
   }
-  return false;
+  return text.size() == 7 && text[0] == '#' &&
+         text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+}
+
+// An object the game reads as a component: what it holds (text, a key to
+// translate, a score, a selector or a key binding), its style and what
+// follows it, each of the kind the game asks for. Fields whose rules this
+// does not check, or which 1.21.5 renamed (clickEvent became click_event),
+// keep the page as it is.
+bool isComponentObject(const Value& value) {
+  bool content = false;
+  for (size_t i = 0; i < value.names.size(); ++i) {
+    const std::string& name = value.names[i];
+    const Value& field = value.elements[i];
+    if (name == "text" || name == "translate" || name == "keybind" || name == "selector") {
+      if (field.kind != Value::string) return false;
+      content = true;
+    } else if (name == "fallback" || name == "insertion") {
+      if (field.kind != Value::string) return false;
+    } else if (name == "score") {
+      if (field.kind != Value::object) return false;
+      bool named = false, objective = false;
+      for (size_t k = 0; k < field.names.size(); ++k) {
+        if (field.elements[k].kind != Value::string) return false;
+        named |= field.names[k] == "name";
+        objective |= field.names[k] == "objective";
+      }
+      if (!named || !objective) return false;
+      content = true;
+    } else if (name == "separator") {
+      if (!isComponent(field)) return false;
+    } else if (name == "with") {
+      if (field.kind != Value::array) return false;
+      for (const Value& argument : field.elements) {
+        if (argument.kind == Value::null || (argument.kind >= Value::array && !isComponent(argument))) return false;
+      }
+    } else if (name == "extra") {
+      if (field.kind != Value::array || field.elements.empty()) return false;
+      for (const Value& e : field.elements) {
+        if (!isComponent(e)) return false;
+      }
+    } else if (name == "color") {
+      if (field.kind != Value::string || !isColor(field.text)) return false;
+    } else if (name == "bold" || name == "italic" || name == "underlined" || name == "strikethrough" ||
+               name == "obfuscated") {
+      if (field.kind != Value::boolean) return false;
+    } else if (name == "nbt" || name == "block" || name == "entity" || name == "storage" || name == "interpret" ||
+               name == "source" || name == "font" || name == "type" || name == "clickEvent" ||
+               name == "hoverEvent" || name == "click_event" || name == "hover_event" || name == "shadow_color") {
+      return false;
+    }
+    // Any other field the game passes over.
+  }
+  return content;
 }
 
 bool isComponent(const Value& value) {
-  if (isComponentObject(value)) return true;
-  if (value.kind != Value::array || value.elements.empty()) return false;
-  return std::all_of(value.elements.begin(), value.elements.end(),
-                     [](const Value& e) { return e.kind == Value::string || isComponentObject(e); });
+  switch (value.kind) {
+    case Value::string:
+      return true;
+    case Value::object:
+      return isComponentObject(value);
+    case Value::array:
+      return !value.elements.empty() && std::all_of(value.elements.begin(), value.elements.end(), isComponent);
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -170,34 +234,26 @@ Encoded encodeList(const std::vector<Encoded>& elements) {
   out.payload += static_cast<char>(elementType);
   appendNumber(out.payload, elements.size(), 4);
   for (const Encoded& e : elements) {
-    if (sameType || (e.type == kTagCompound && !e.wrapper)) {
+    if (elementType != kTagCompound || (e.type == kTagCompound && !e.wrapper)) {
       out.payload += e.payload;
+      out.depth = std::max(out.depth, e.depth);
       continue;
     }
     out.payload += static_cast<char>(e.type);
     appendString(out.payload, "");
     out.payload += e.payload;
     out.payload += static_cast<char>(kTagEnd);
+    out.depth = std::max(out.depth, e.depth + 1);
   }
+  ++out.depth;
   return out;
 }
 
 bool componentFromJson(std::string_view text, Encoded& out) {
   Value value;
-  if (json::parse(text, &value) != json::Verdict::json || !isComponent(value) || !encode(value, out)) return false;
-  // A compound page holding "raw" is read as the {raw, filtered} form of a
-  // page: such a component goes in one.
-  if (out.type == kTagCompound &&
-      std::find(value.names.begin(), value.names.end(), "raw") != value.names.end()) {
-    Encoded page;
-    page.type = kTagCompound;
-    page.payload += static_cast<char>(out.type);
-    appendString(page.payload, "raw");
-    page.payload += out.payload;
-    page.payload += static_cast<char>(kTagEnd);
-    out = std::move(page);
-  }
-  return true;
+  // A string is text already; only an object or an array is converted.
+  return json::parse(text, &value) == json::Verdict::json &&
+         (value.kind == Value::object || value.kind == Value::array) && isComponent(value) && encode(value, out);
 }
 
 }  // namespace books

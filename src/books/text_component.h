@@ -15,22 +15,25 @@ struct Encoded {
   uint8_t type = 0;
   std::string payload;
   bool wrapper = false;  // a compound of exactly one entry, named ""
+  bool holdsRaw = false;  // a compound with an entry named "raw"
+  int depth = 0;         // lists and compounds it nests, itself included
 };
 
-// A list of these elements as the game writes one: of their type when they
-// all have one, else of compounds, each element that is not a compound (or
-// is a wrapper itself) wrapped in a compound under the name "", as readers
-// from 1.21.5 on unwrap them.
+// A list of these elements as the game writes one from 1.21.5: of their
+// type when they all have one; else of compounds. In a list of compounds,
+// every element that is not a compound, or is a wrapper itself, is wrapped
+// in a compound under the name "", as readers unwrap them.
 Encoded encodeList(const std::vector<Encoded>& elements);
 
-// Whether `text` is JSON the game takes for a text component (an object
-// with "text", "translate", "score", "selector", "keybind" or "nbt", or an
-// array of strings and such objects) and, if so, the tag the game itself
-// makes of it when it upgrades a world to 1.21.5: objects become compounds,
-// arrays lists, strings strings, true and false bytes, integral numbers the
-// smallest of byte, short, int and long that holds them, other numbers a
-// float where one holds them exactly, else a double. A component holding a
-// null, which no tag can stand for, is none.
+// The tag the game makes of a page that holds a text component as JSON when
+// it upgrades a world to 1.21.5: objects become compounds, arrays lists,
+// strings strings, true and false bytes, integral numbers the smallest of
+// byte, short, int and long that holds them, other numbers a float where
+// one holds them exactly, else a double. Only JSON that the game reads as a
+// valid component (an object with "text", "translate", "score",
+// "selector" or "keybind", or an array of strings and such components, the
+// fields it checks of the right kinds) is made one: anything else, which
+// the game would refuse, and with it the whole book, is none.
 bool componentFromJson(std::string_view text, Encoded& out);
 
 }  // namespace books

@@ -166,6 +166,7 @@ class Reader {
 
 Tree::Read Tree::read(uint8_t type, ByteCursor& cursor, IndexScope scope) {
   nodes_.clear();
+  depths_.clear();
   replacements_.clear();
   growth_ = 0;
   bytes_ = cursor.begin();

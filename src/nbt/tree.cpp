@@ -1,6 +1,7 @@
 #include "nbt/tree.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace nbt {
 
@@ -63,6 +64,39 @@ Tag Tag::nextSibling() const {
 
 int32_t Tag::intValue() const { return type() == kTagInt ? static_cast<int32_t>(loadU32(payload())) : 0; }
 
+int32_t Tag::numberAsInt() const {
+  const uint8_t* p = payload();
+  double real;
+  switch (type()) {
+    case kTagByte:
+      return static_cast<int8_t>(p[0]);
+    case kTagShort:
+      return static_cast<int16_t>(loadU16(p));
+    case kTagInt:
+      return static_cast<int32_t>(loadU32(p));
+    case kTagLong:
+      return static_cast<int32_t>(static_cast<uint32_t>(loadU64(p)));
+    case kTagFloat: {
+      const uint32_t bits = loadU32(p);
+      float f;
+      std::memcpy(&f, &bits, sizeof f);
+      real = f;
+      break;
+    }
+    case kTagDouble: {
+      const uint64_t bits = loadU64(p);
+      std::memcpy(&real, &bits, sizeof real);
+      break;
+    }
+    default:
+      return 0;
+  }
+  if (!(real == real)) return 0;  // NaN
+  if (real >= 2147483647.0) return INT32_MAX;
+  if (real <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(real);
+}
+
 std::string_view Tag::stringValue() const {
   if (type() != kTagString) return {};
   return {reinterpret_cast<const char*>(payload() + 2), loadU16(payload())};
@@ -77,6 +111,23 @@ bool Tree::replaceTag(Tag tag, uint8_t type, std::string payload) {
   node.flags |= kReplaced;
   replacements_[tag.index_] = std::move(payload);
   return true;
+}
+
+int Tree::depthOf(Tag tag) {
+  if (depths_.size() != nodes_.size()) {
+    // One pass in document order: the containers that hold a tag are those
+    // whose payload has not ended where the tag's begins.
+    depths_.assign(nodes_.size(), 0);
+    std::vector<uint32_t> openEnds;
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+      const Node& n = nodes_[i];
+      while (!openEnds.empty() && n.payload >= openEnds.back()) openEnds.pop_back();
+      const bool container = n.type == kTagCompound || n.type == kTagList;
+      depths_[i] = static_cast<uint16_t>(openEnds.size() + (container ? 1 : 0));
+      if (container && !(n.flags & kReplaced)) openEnds.push_back(n.payloadEnd);
+    }
+  }
+  return depths_[tag.index_];
 }
 
 bool Tree::replaceString(Tag string, std::string_view value) {
@@ -112,6 +163,11 @@ Tag getCompound(Tag compound, std::string_view name) { return entryOfType(compou
 Tag getList(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagList); }
 Tag getString(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagString); }
 Tag getInt(Tag compound, std::string_view name) { return entryOfType(compound, name, kTagInt); }
+
+Tag getNumber(Tag compound, std::string_view name) {
+  const Tag found = lastEntry(compound, name);
+  return found.isNumber() ? found : Tag();
+}
 
 void sortedEntries(Tag compound, std::vector<Tag>& out) {
   out.clear();

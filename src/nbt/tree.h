@@ -68,6 +68,10 @@ class Tag {
   Tag nextSibling() const;
 
   int32_t intValue() const;              // of a TAG_Int
+  // Of any number, as Java's getAsInt reads it (a long cut to its low 32
+  // bits, a float or double rounded toward zero and held within int's range).
+  int32_t numberAsInt() const;
+  bool isNumber() const { return type() >= kTagByte && type() <= kTagDouble; }
   std::string_view stringValue() const;  // of a TAG_String, as replaced if it was
   // The payload: the bytes after the tag's type id and name, as read or as
   // replaced (a replaced list or compound has no children of its own).
@@ -114,6 +118,9 @@ class Tree {
   // The same for a string's value; false, changing nothing, for one longer
   // than the encoding can hold.
   bool replaceString(Tag string, std::string_view value);
+  // How many lists and compounds hold `tag`, itself included when it is
+  // one: the root compound is at 1, and the reader allows kMaxDepth.
+  int depthOf(Tag tag);
   // How many bytes longer the replaced tags are, in all, than they were:
   // with the payload's size read, a bound on what writing the tree takes.
   size_t growth() const { return growth_; }
@@ -135,6 +142,7 @@ class Tree {
 
   const uint8_t* bytes_ = nullptr;
   std::vector<Node> nodes_;
+  std::vector<uint16_t> depths_;  // of every tag, worked out when first asked for
   std::unordered_map<uint32_t, std::string> replacements_;
   size_t growth_ = 0;
 };
@@ -148,6 +156,9 @@ Tag getString(Tag compound, std::string_view name);
 Tag getInt(Tag compound, std::string_view name);
 // The entry of that name, of whatever type.
 Tag getTag(Tag compound, std::string_view name);
+// The entry of that name if it is a number of any type (as the game reads a
+// chunk's or a file's DataVersion).
+Tag getNumber(Tag compound, std::string_view name);
 
 // A compound's entries as they are written and printed: sorted by name, byte
 // by byte as unsigned values (a prefix before the longer name), and a name

@@ -61,8 +61,8 @@ ChunkLoader::Result ChunkLoader::load(RegionFile& file, int n, books::Report& re
   result.hasTree = loadChunkRoot(x, z, chunk, chunkSize, tree_, level, report, scope, everywhere_);
   if (!level) {
     // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
-    const nbt::Tag version = result.hasTree ? nbt::getInt(tree_.root(), "DataVersion") : nbt::Tag();
-    result.newerLayout = version && version.intValue() >= 2844;
+    const nbt::Tag version = result.hasTree ? nbt::getNumber(tree_.root(), "DataVersion") : nbt::Tag();
+    result.newerLayout = version && version.numberAsInt() >= 2844;
     return result;
   }
   // A chunk that loaded without a fault is its record and nothing more: bytes

@@ -111,15 +111,44 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
       want = 2 * room;
     }
   }
-  return inflateWithZlib(data, size, false);
+  return inflateWithZlib(data, size);
 }
 
-// Rare in regions (the game has never written it by default): zlib alone
-// reads it, so that its verdicts and codes are zlib's.
-CodecStatus Inflater::gunzip(const uint8_t* data, size_t size) {
+// Every member, one after another, as Java's reader reads them; zlib alone
+// reads gzip (rare in regions, never written by default), so that its
+// verdicts and codes are zlib's. inflate's results: as for zlib streams.
+CodecStatus Inflater::gunzip(const uint8_t* data, size_t size, size_t* consumed) {
   size_ = 0;
   checksumMissing_ = 0;
-  return inflateWithZlib(data, size, true);
+  if (consumed) *consumed = 0;
+  if (size > UINT32_MAX) return {CodecStatus::tooLarge, "inflate", Z_BUF_ERROR};
+  z_stream stream{};
+  int r = inflateInit2(&stream, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
+  if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  for (;;) {
+    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, kMaxChunkBytes + kStep)));
+    stream.next_out = buffer_ + size_;
+    stream.avail_out = static_cast<uInt>(kStep);
+    r = ::inflate(&stream, Z_NO_FLUSH);
+    if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
+    size_ += kStep - stream.avail_out;
+    if (size_ > kMaxChunkBytes) {
+      inflateEnd(&stream);
+      return {CodecStatus::tooLarge, "inflate", r};
+    }
+    if (r == Z_STREAM_END) {
+      if (consumed) *consumed = size - stream.avail_in;
+      if (stream.avail_in < 2 || stream.next_in[0] != 0x1f || stream.next_in[1] != 0x8b) break;
+      inflateReset(&stream);
+    } else if (stream.avail_out != 0) {
+      break;  // stopped short
+    }
+  }
+  inflateEnd(&stream);
+  if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
+  return {};
 }
 
 namespace {
@@ -192,14 +221,13 @@ CodecStatus Inflater::unpackLz4(const uint8_t* data, size_t size) {
 // stopped short", Z_STREAM_END success, Z_NEED_DICT / Z_DATA_ERROR /
 // Z_MEM_ERROR a bad or unreadable stream, Z_STREAM_ERROR a broken stream
 // state. inflateEnd's result carries nothing we act on.
-CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size, bool gzip) {
+CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size) {
   z_stream stream{};
-  int r = gzip ? inflateInit2(&stream, 16 + MAX_WBITS) : inflateInit(&stream);
+  int r = inflateInit(&stream);
   if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
   const CodecStatus status = drain(stream, data, size, r);
   if (status.outcome != CodecStatus::ok) return status;
   if (r == Z_STREAM_END) return {};
-  if (gzip) return {CodecStatus::failed, "inflateEnd", r};
   // Stopped short. The game reads a chunk's tree and stops there, never
   // asking for the checksum at the stream's end, and some tools write
   // records a byte or more short of it: such a chunk is read as the game
@@ -291,43 +319,6 @@ CodecStatus deflateWrapped(const uint8_t* data, size_t size, ByteBuffer& output,
 
 CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
   return deflateWrapped(data, size, output, MAX_WBITS);
-}
-
-CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t& consumed) {
-  output.clear();
-  consumed = 0;
-  if (size > UINT32_MAX) return {CodecStatus::tooLarge, "inflate", Z_BUF_ERROR};
-  z_stream stream{};
-  int r = inflateInit2(&stream, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
-  if (r != Z_OK) return {CodecStatus::failed, "inflateInit", r};
-  stream.next_in = const_cast<Bytef*>(data);
-  stream.avail_in = static_cast<uInt>(size);
-  for (;;) {
-    const size_t at = output.size();
-    if (at > kMaxChunkBytes) {
-      inflateEnd(&stream);
-      return {CodecStatus::tooLarge, "inflate", r};
-    }
-    // Grown by steps, doubling, never far past the bound.
-    if (output.capacity() < at + kStep) output.reserve(std::min(std::max(2 * output.capacity(), at + kStep), kMaxChunkBytes + 2 * kStep));
-    output.resize(at + kStep);
-    stream.next_out = output.data() + at;
-    stream.avail_out = static_cast<uInt>(kStep);
-    r = ::inflate(&stream, Z_NO_FLUSH);
-    output.resize(at + kStep - stream.avail_out);
-    if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
-    if (r == Z_STREAM_END) {
-      consumed = size - stream.avail_in;
-      // Members that follow go on with the same data, as Java's reader reads them.
-      if (stream.avail_in < 2 || stream.next_in[0] != 0x1f || stream.next_in[1] != 0x8b) break;
-      inflateReset(&stream);
-    } else if (stream.avail_out != 0) {
-      break;
-    }
-  }
-  inflateEnd(&stream);
-  if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
-  return {};
 }
 
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output) {

@@ -46,9 +46,11 @@ class Inflater {
   Inflater& operator=(const Inflater&) = delete;
 
   CodecStatus inflate(const uint8_t* data, size_t size);
-  // The same for a gzip member (records of compression type 1), judged by
-  // zlib likewise; a stream cut short is not read.
-  CodecStatus gunzip(const uint8_t* data, size_t size);
+  // The same for gzip (records of compression type 1, players' files): its
+  // first member and every member that follows it, as Java's reader reads
+  // them; `consumed`, if asked, is how many bytes they take (what follows is
+  // not gzip). A stream cut short is not read.
+  CodecStatus gunzip(const uint8_t* data, size_t size, size_t* consumed = nullptr);
   // The same for the LZ4 block stream of Java's LZ4BlockOutputStream
   // (records of compression type 4): every block's checksum is checked. A
   // stream that ends after a whole block, without its end mark, is read as
@@ -67,7 +69,7 @@ class Inflater {
   uint32_t checksum() const { return checksum_; }
 
  private:
-  CodecStatus inflateWithZlib(const uint8_t* data, size_t size, bool gzip);
+  CodecStatus inflateWithZlib(const uint8_t* data, size_t size);
   CodecStatus drain(z_stream_s& stream, const uint8_t* data, size_t size, int& r);
   bool inflateWithoutChecksum(const uint8_t* data, size_t size);
   // Grows the buffer, keeping what it holds (nothing, between chunks).
@@ -85,11 +87,6 @@ class Inflater {
 // Compresses bytes as one complete zlib stream at the default level,
 // appending it to `output`.
 CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output);
-
-// A gzip file (player files and level.dat) inflated into `output`: its first
-// member and every member that follows it; `consumed` is how many bytes they
-// take (what follows is not gzip). Past kMaxChunkBytes it is refused.
-CodecStatus gunzip(const uint8_t* data, size_t size, ByteBuffer& output, size_t& consumed);
 
 // Bytes compressed as one gzip member at the default level, appended to `output`.
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output);

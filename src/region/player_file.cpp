@@ -69,7 +69,7 @@ bool PlayerFile::load(const char* path) {
     at += static_cast<size_t>(n);
   }
   size_t consumed;
-  const CodecStatus status = gunzip(stored.data(), stored.size(), nbt_, consumed);
+  const CodecStatus status = inflater_.gunzip(stored.data(), stored.size(), &consumed);
   if (status.outcome == CodecStatus::tooLarge) {
     printMessage("Error: file '%s' decompresses to more than %zu MiB, far beyond any file the game writes; it is left "
                  "as it is\n",
@@ -82,7 +82,7 @@ bool PlayerFile::load(const char* path) {
     return false;
   }
   afterGzip_.assign(stored.begin() + static_cast<long>(consumed), stored.end());
-  nbt::ByteCursor cursor(nbt_.data(), nbt_.size());
+  nbt::ByteCursor cursor(inflater_.data(), inflater_.size());
   uint8_t type = nbt::kTagEnd;
   uint16_t nameLength = 0;
   const uint8_t* name = nullptr;
@@ -106,7 +106,7 @@ bool PlayerFile::load(const char* path) {
                    path, nbt::kMaxTags);
       return false;
   }
-  afterRoot_.assign(cursor.position(), static_cast<const uint8_t*>(nbt_.data() + nbt_.size()));
+  afterRoot_.assign(cursor.position(), inflater_.data() + inflater_.size());
   if (tree_.root().type() != nbt::kTagCompound) {
     printMessage("Error: file '%s' root object malformed!\n", path);
     return false;
@@ -138,7 +138,7 @@ int mendPlayerFile(const char* path, const RunOptions& options) {
   Printed report;
   // Each player's data says its own version (players are upgraded when they
   // join); level.dat's player may say only the world's.
-  books::Inspection inspection(report, nbt::getInt(player, "DataVersion") ? player : nbt::getCompound(root, "Data"), true);
+  books::Inspection inspection(report, nbt::getNumber(player, "DataVersion") ? player : nbt::getCompound(root, "Data"), true);
   const bool repaired = books::walkPlayer(player, owner, inspection);
   if (!repaired) printMessage("No fixable problems found in '%s'.\n", path);
   if (options.check) {

@@ -6,6 +6,7 @@
 
 #include "nbt/byte_buffer.h"
 #include "nbt/tree.h"
+#include "region/codec.h"
 #include "region/driver.h"
 
 namespace region {
@@ -36,7 +37,7 @@ class PlayerFile {
  private:
   int fd_ = -1;
   struct stat opened_ {};
-  ByteBuffer nbt_;
+  Inflater inflater_;  // holds the file's tree
   nbt::Tree tree_;
   std::string rootName_;
   ByteBuffer afterRoot_, afterGzip_;

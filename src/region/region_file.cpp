@@ -240,7 +240,18 @@ bool RegionFile::refuseCustom(int n, const ByteBuffer& record, books::Report& re
                 "is\n",
                 slotX(n), slotZ(n));
   } else {
-    const std::string name(reinterpret_cast<const char*>(data + 2), nbt::loadU16(data));
+    // Printed as it is but for control characters, which could forge lines.
+    std::string name;
+    for (size_t i = 0; i < nbt::loadU16(data); ++i) {
+      const unsigned char c = data[2 + i];
+      if (c < 0x20 || c == 0x7f) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        name += escaped;
+      } else {
+        name += static_cast<char>(c);
+      }
+    }
     report.addf(Finding::error,
                 "Error: Chunk %i,%i is compressed with the custom algorithm '%s', which pagemend cannot read; it is "
                 "left as it is\n",
