@@ -242,12 +242,12 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
       if (!in.string(into)) return Verdict::notJson;
     } else if ((c == '-' || isDigit(c)) && in.number(into)) {
       value.kind = Value::number;
-    } else if (!lenient && (in.word("true") || in.word("false"))) {
+    } else if (in.at_ = start, !lenient && (in.word("true") || in.word("false"))) {
       value.kind = Value::boolean;
       value.truth = c == 't';
     } else if (!lenient && in.word("null")) {
       value.kind = Value::null;
-    } else if (in.at_ = start, !lenient || !in.word(value.kind)) {
+    } else if (!lenient || !in.word(value.kind)) {
       return Verdict::notJson;
     }
     if (open.empty() && kind) *kind = value.kind;
