@@ -19,10 +19,10 @@
 #include <memory>
 #include <vector>
 
-#include "region/codec.h"
-#include "region/layout.h"
+#include "anvil/codec.h"
+#include "anvil/layout.h"
 
-using namespace region;
+using namespace anvil;
 
 namespace {
 

@@ -16,8 +16,10 @@
 
 #include "chunk_builder.h"
 #include "nbt/builder.h"
-#include "region/chunk_loader.h"
-#include "region/region_writer.h"
+#include "app/chunk_loader.h"
+#include "anvil/region_writer.h"
+#include "app/console.h"
+#include "app/rewrite.h"
 
 using namespace nbt;
 
@@ -107,22 +109,23 @@ bool copyForWriting(const char* in, const char* out);
 int addBook(const char* in, const char* out) {
   // The book goes into a copy, rewritten in place as pagemend rewrites.
   if (!copyForWriting(in, out)) return 1;
-  region::RegionFile file;
+  anvil::RegionFile file;
   if (!file.open(out)) return 1;
-  region::ChunkLoader loader;
-  region::MadeRecords records;
+  app::ChunkLoader loader;
+  anvil::MadeRecords records;
   Silent silent;
   for (bool anywhere : {false, true}) {
-    for (int n = 0; n < region::kSlotCount; ++n) {
-      if (file.slots[n].offset == 0 || !loader.load(file, n, silent, region::ChunkLoader::Use::show).hasTree) continue;
+    for (int n = 0; n < anvil::kSlotCount; ++n) {
+      if (file.slots[n].offset == 0 || !loader.load(file, n, silent, app::ChunkLoader::Use::show).hasTree) continue;
       // The loader's tree reads its inflated bytes; find them through the root.
       Tag root = loader.tree().root();
       const uint8_t* data = root.payload() - 3;
       const size_t size = 3 + root.payloadSize();
       if (std::optional<ByteBuffer> chunk = withBook(data, size, loader.tree(), anywhere)) {
-        region::makeRecord(chunk->data(), chunk->size(), records.records[n]);
+        anvil::makeRecord(chunk->data(), chunk->size(), records.records[n]);
         file.slots[n].rewritten = true;
-        return region::writeRegion(out, file, records);
+        app::StreamOutput lines(stdout);
+        return app::writeRegionFile(out, file, records, lines);
       }
     }
   }
@@ -144,36 +147,38 @@ bool copyForWriting(const char* in, const char* out) {
 
 int toLz4(const char* in, const char* out) {
   if (!copyForWriting(in, out)) return 1;
-  region::RegionFile file;
+  anvil::RegionFile file;
   if (!file.open(out)) return 1;
-  region::ChunkLoader loader;
-  region::MadeRecords records;
+  app::ChunkLoader loader;
+  anvil::MadeRecords records;
   Silent silent;
-  for (int n = 0; n < region::kSlotCount; ++n) {
-    if (file.slots[n].offset == 0 || !loader.load(file, n, silent, region::ChunkLoader::Use::show).hasTree) continue;
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
+    if (file.slots[n].offset == 0 || !loader.load(file, n, silent, app::ChunkLoader::Use::show).hasTree) continue;
     Tag root = loader.tree().root();
-    region::makeRecord(root.payload() - 3, 3 + root.payloadSize(), records.records[n], region::kLz4Compression);
+    anvil::makeRecord(root.payload() - 3, 3 + root.payloadSize(), records.records[n], anvil::kLz4Compression);
     file.slots[n].rewritten = true;
   }
-  return region::writeRegion(out, file, records);
+  app::StreamOutput lines(stdout);
+  return app::writeRegionFile(out, file, records, lines);
 }
 
 int generate(const char* out, int chunks) {
-  region::MadeRecords records;
-  region::RegionFile made;
+  anvil::MadeRecords records;
+  anvil::RegionFile made;
   auto& slots = made.slots;
   bench_support::ChunkShape shape;
   // Like real 1.16 regions: sections' block states and light dominate, and
   // only a few block entities per chunk hold items.
   shape.sections = 6;
   shape.containers = 3;
-  for (int n = 0; n < chunks && n < region::kSlotCount; ++n) {
-    const ByteBuffer chunk = bench_support::buildChunk(region::slotX(n), region::slotZ(n), shape);
-    region::makeRecord(chunk.data(), chunk.size(), records.records[n]);
+  for (int n = 0; n < chunks && n < anvil::kSlotCount; ++n) {
+    const ByteBuffer chunk = bench_support::buildChunk(anvil::slotX(n), anvil::slotZ(n), shape);
+    anvil::makeRecord(chunk.data(), chunk.size(), records.records[n]);
     slots[n].rewritten = true;
     slots[n].timestamp = 1600000000u + static_cast<uint32_t>(n);
   }
-  return region::writeRegion(out, made, records);
+  app::StreamOutput lines(stdout);
+  return app::writeRegionFile(out, made, records, lines);
 }
 
 // Chunks far larger than the game writes, to show that a run's memory
@@ -183,20 +188,21 @@ int generateLarge(const char* out) {
   constexpr int kChunks = 16;
   std::vector<int8_t> padding(size_t{64} << 20);
   for (size_t i = 0; i < padding.size(); ++i) padding[i] = static_cast<int8_t>((i * 7) % 61);
-  region::MadeRecords records;
-  region::RegionFile made;
+  anvil::MadeRecords records;
+  anvil::RegionFile made;
   auto& slots = made.slots;
   for (int n = 0; n < kChunks; ++n) {
     ByteBuffer chunk;
     Builder b(chunk);
     b.beginCompound("").intTag("DataVersion", 2586).beginCompound("Level");
-    b.intTag("xPos", region::slotX(n)).intTag("zPos", region::slotZ(n)).byteArray("Padding", padding);
+    b.intTag("xPos", anvil::slotX(n)).intTag("zPos", anvil::slotZ(n)).byteArray("Padding", padding);
     b.beginList("TileEntities", kTagCompound).beginCompound().stringTag("id", "minecraft:chest");
     b.beginList("Items", kTagCompound).end().end().end().end().end();
-    region::makeRecord(chunk.data(), chunk.size(), records.records[n]);
+    anvil::makeRecord(chunk.data(), chunk.size(), records.records[n]);
     slots[n].rewritten = true;
   }
-  return region::writeRegion(out, made, records);
+  app::StreamOutput lines(stdout);
+  return app::writeRegionFile(out, made, records, lines);
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <vector>
 
-#include "region/layout.h"
+#include "anvil/layout.h"
 
-using namespace region;
+using namespace anvil;
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "nbt/builder.h"
 #include "nbt/printer.h"
 #include "nbt/writer.h"
-#include "region/chunk_loader.h"
-#include "region/driver.h"
+#include "app/chunk_loader.h"
+#include "app/run.h"
 
 namespace fuzz_checks {
 
@@ -90,22 +90,22 @@ struct Loaded {
     bool kept = false;      // a page was repaired, but the repaired tree would not read back: carried as stored
     Bytes repairedTree;     // the repaired chunk as the tag writer writes it
   };
-  std::vector<Chunk> chunks = std::vector<Chunk>(region::kSlotCount);
+  std::vector<Chunk> chunks = std::vector<Chunk>(anvil::kSlotCount);
   bool anyRepaired = false;
 };
 
 Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
   Loaded loaded;
-  region::RegionFile file;
-  require(file.open(path.c_str()), "cannot open the scratch region");
+  anvil::RegionFile file;
+  require(static_cast<bool>(file.open(path.c_str())), "cannot open the scratch region");
   file.readExternal = everywhere;
-  region::ChunkLoader loader(false, everywhere);
+  app::ChunkLoader loader(false, everywhere);
   Silent silent;
   std::map<std::pair<int64_t, int64_t>, std::shared_ptr<Bytes>> byPlace;
-  for (int n = 0; n < region::kSlotCount; ++n) {
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
     if (file.slots[n].offset == 0) continue;
     Loaded::Chunk& chunk = loaded.chunks[n];
-    chunk.repaired = loader.load(file, n, silent, region::ChunkLoader::Use::rewrite).repaired;
+    chunk.repaired = loader.load(file, n, silent, app::ChunkLoader::Use::rewrite).repaired;
     if (const int64_t extent = file.extent(n); extent > 0) {
       const int64_t offset = file.slots[n].offset;
       std::shared_ptr<Bytes>& same = byPlace[{offset, extent}];
@@ -116,13 +116,13 @@ Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
         Bytes& stored = *chunk.stored;
         stored.assign(bytes.begin() + offset, bytes.begin() + offset + extent);
         const int missing = file.slots[n].checksumMissing;
-        if (missing > 0 && region::sectorsFor(extent + missing) <= region::kMaxSectorCount) {
+        if (missing > 0 && anvil::sectorsFor(extent + missing) <= anvil::kMaxSectorCount) {
           // Stored short of its checksum: carried whole (if an entry can count its
           // sectors then), a zlib stream zlib reads.
           const uint32_t checksum = file.slots[n].checksum;
           for (int i = 4 - missing; i < 4; ++i) stored.push_back(static_cast<uint8_t>(checksum >> (24 - 8 * i)));
           nbt::storeU32(stored.data(), static_cast<uint32_t>(stored.size() - 4));
-          require(zlibReason(stored.data() + region::kRecordHeaderSize, stored.size() - region::kRecordHeaderSize).empty(),
+          require(zlibReason(stored.data() + anvil::kRecordHeaderSize, stored.size() - anvil::kRecordHeaderSize).empty(),
                   "a stream completed with its checksum does not inflate");
         }
       }
@@ -189,7 +189,7 @@ std::string tagReaderRoundTrip(const uint8_t* data, size_t size) {
 
 void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, bool everywhere) {
   Bytes input(data, data + size);
-  if (input.size() < static_cast<size_t>(region::kHeaderSize)) input.resize(region::kHeaderSize, 0);
+  if (input.size() < static_cast<size_t>(anvil::kHeaderSize)) input.resize(anvil::kHeaderSize, 0);
   const std::string path = scratchDir + "/r.0.0.mca";
   writeBytes(path, input);
   const Loaded before = load(path, input, everywhere);
@@ -198,7 +198,7 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
   std::string binary = "pagemend";
   std::string option = "--everywhere";
   char* argv[] = {binary.data(), const_cast<char*>(path.c_str()), everywhere ? option.data() : nullptr, nullptr};
-  const int code = region::runPagemend(everywhere ? 3 : 2, argv);
+  const int code = app::runPagemend(everywhere ? 3 : 2, argv);
   std::fflush(stdout);
   const Bytes output = readBytes(path);
   require(code == 0 || code == 1, "exit code other than 0 or 1");
@@ -207,16 +207,16 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
     return;
   }
   const Loaded after = load(path, output, everywhere);
-  for (int n = 0; n < region::kSlotCount; ++n) {
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
     require(!(after.chunks[n].repaired || after.chunks[n].kept) || before.chunks[n].kept,
             "a rewritten region still has something to repair");
   }
-  region::RegionFile file;
-  require(file.open(path.c_str()), "cannot open the rewritten region");
+  anvil::RegionFile file;
+  require(static_cast<bool>(file.open(path.c_str())), "cannot open the rewritten region");
   file.readExternal = everywhere;
-  region::ChunkLoader loader(false, everywhere);
+  app::ChunkLoader loader(false, everywhere);
   Silent silent;
-  for (int n = 0; n < region::kSlotCount; ++n) {
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
     const Loaded::Chunk& was = before.chunks[n];
     if (was.stored->empty() && !was.repaired) {
       require(file.slots[n].offset == 0, "a slot that held nothing holds something");
@@ -224,7 +224,7 @@ void wholeRun(const uint8_t* data, size_t size, const std::string& scratchDir, b
     }
     require(file.slots[n].offset != 0, "a stored chunk was lost");
     if (was.repaired) {
-      require(loader.load(file, n, silent, region::ChunkLoader::Use::show).hasTree, "a repaired chunk does not load");
+      require(loader.load(file, n, silent, app::ChunkLoader::Use::show).hasTree, "a repaired chunk does not load");
       Bytes now;
       nbt::writeNamedTag("", loader.tree().root(), now);
       require(now == was.repairedTree, "a rewritten chunk does not read back as its repaired tree");
@@ -405,22 +405,22 @@ std::string pageRepair(const uint8_t* data, size_t size) {
 }
 
 std::string inflatersAgree(const uint8_t* data, size_t size) {
-  region::Inflater fast, zlib(/*zlibOnly=*/true);
-  const region::CodecStatus a = fast.inflate(data, size), b = zlib.inflate(data, size);
+  anvil::Inflater fast, zlib(/*zlibOnly=*/true);
+  const anvil::CodecStatus a = fast.inflate(data, size), b = zlib.inflate(data, size);
   // Accepted: libdeflate reads whole, its checksum matching, a stream that
   // zlib refuses for how it is encoded (code lengths beyond the format's
   // counts, a repeat past the last length, a fixed code's unused symbols),
   // none of which a compressor writes. The bytes are the ones the checksum
   // was made of; zlib's reason is the verdict.
-  if (a.outcome == region::CodecStatus::ok && b.outcome == region::CodecStatus::failed) {
+  if (a.outcome == anvil::CodecStatus::ok && b.outcome == anvil::CodecStatus::failed) {
     return "libdeflate reads it, zlib refuses it: " + zlibReason(data, size);
   }
   require(a.outcome == b.outcome && a.code == b.code && std::string(a.call) == b.call,
           "the inflaters come to different verdicts");
-  require(a.outcome != region::CodecStatus::ok ||
+  require(a.outcome != anvil::CodecStatus::ok ||
               (fast.size() == zlib.size() && std::equal(fast.data(), fast.data() + fast.size(), zlib.data())),
           "the inflaters give different bytes");
-  if (a.outcome == region::CodecStatus::ok && fast.checksumMissing() > 0) {
+  if (a.outcome == anvil::CodecStatus::ok && fast.checksumMissing() > 0) {
     // Read as the game reads it: with the bytes it lacks, a whole stream of these bytes.
     require(zlib.checksumMissing() == fast.checksumMissing() && zlib.checksum() == fast.checksum(),
             "the inflaters complete the checksum differently");
@@ -432,9 +432,9 @@ std::string inflatersAgree(const uint8_t* data, size_t size) {
     return "inflates to " + std::to_string(fast.size()) + " bytes, " + std::to_string(fast.checksumMissing()) +
            " of its checksum's bytes missing";
   }
-  if (a.outcome == region::CodecStatus::ok) return "inflates to " + std::to_string(fast.size()) + " bytes";
-  if (a.outcome == region::CodecStatus::tooLarge) return "too large";
-  const std::string line = region::codecLine(a);
+  if (a.outcome == anvil::CodecStatus::ok) return "inflates to " + std::to_string(fast.size()) + " bytes";
+  if (a.outcome == anvil::CodecStatus::tooLarge) return "too large";
+  const std::string line = anvil::codecLine(a);
   return line.substr(0, line.size() - 1);
 }
 

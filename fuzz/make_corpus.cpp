@@ -10,7 +10,7 @@
 
 #include <zlib.h>
 
-#include "region/layout.h"
+#include "anvil/layout.h"
 #include "support/run.h"
 
 namespace fs = std::filesystem;
@@ -58,10 +58,10 @@ int main(int argc, char** argv) {
     const std::string name = entry.path().filename();
     std::set<ByteVec> seen;  // slots that share a record give one seed, not hundreds
     bool small = true;       // a region whose chunks all inflate small runs quickly enough to fuzz
-    for (int n = 0; n < region::kSlotCount; ++n) {
+    for (int n = 0; n < anvil::kSlotCount; ++n) {
       const ByteVec record = recordAt(region, n);
-      if (record.size() <= region::kRecordHeaderSize || !seen.insert(record).second) continue;
-      const ByteVec stream(record.begin() + region::kRecordHeaderSize, record.end());
+      if (record.size() <= anvil::kRecordHeaderSize || !seen.insert(record).second) continue;
+      const ByteVec stream(record.begin() + anvil::kRecordHeaderSize, record.end());
       writeFile(out + "/inflate_agreement/" + name + "-" + std::to_string(n), stream);
       ByteVec chunk;
       if (!inflateWithin(stream, chunk)) {

@@ -29,12 +29,12 @@
 #include <cstring>
 #include <sstream>
 
-#include "region/layout.h"
+#include "anvil/layout.h"
 #include "support/run.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-using namespace region;
+using namespace anvil;
 
 namespace {
 

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "nbt/builder.h"
-#include "region/region_writer.h"
+#include "anvil/region_writer.h"
+#include "app/console.h"
+#include "app/rewrite.h"
 
 using nbt::Builder;
 
@@ -63,14 +65,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUT\n", argv[0]);
     return 2;
   }
-  region::MadeRecords records;
-  region::RegionFile made;
+  anvil::MadeRecords records;
+  anvil::RegionFile made;
   auto& slots = made.slots;
   auto store = [&](int x, int z, const ByteBuffer& nbt) {
-    const int n = x + region::kRegionSide * z;
+    const int n = x + anvil::kRegionSide * z;
     slots[n].rewritten = true;
     slots[n].timestamp = 1700000000u + static_cast<uint32_t>(n);
-    region::makeRecord(nbt.data(), nbt.size(), records.records[n]);
+    anvil::makeRecord(nbt.data(), nbt.size(), records.records[n]);
   };
 
   store(0, 0, chunk(0, 0, [](Builder& b) {  // a chest with a plain-text book
@@ -122,5 +124,6 @@ int main(int argc, char** argv) {
           b.end().end().end();
         }));
 
-  return region::writeRegion(argv[1], made, records);
+  app::StreamOutput out(stdout);
+  return app::writeRegionFile(argv[1], made, records, out);
 }

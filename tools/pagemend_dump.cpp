@@ -1,19 +1,22 @@
-// pagemend-dump REGION [X Z] [--types]
+// pagemend-dump REGION [X Z] [--types] [--everywhere]
 // Prints the tree of one chunk of a region, or of every chunk, as the tool
 // sees it (before any repair), so a user can look at what a report is about.
-// Chunks that do not load are reported with pagemend's own lines, on
-// standard error, so that standard output holds only trees.
-#include <cctype>
+// Chunks that do not load are reported with pagemend's own lines, and where
+// reading a tree stopped, on standard error, so that standard output holds
+// only trees.
+#include <getopt.h>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "anvil/nbt_file.h"
+#include "app/chunk_loader.h"
+#include "app/console.h"
+#include "app/messages.h"
+#include "app/mend.h"
+#include "fsio/files.h"
 #include "nbt/printer.h"
-#include "region/chunk_loader.h"
-#include "region/console.h"
-#include "region/player_file.h"
 
 namespace {
 
@@ -48,67 +51,91 @@ void printHelp(const char* program) {
 bool parseCoordinate(const std::string& text, int& out) {
   if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
   out = std::stoi(text);
-  return out < region::kRegionSide;
+  return out < anvil::kRegionSide;
 }
 
 struct ToStandardError : books::Report {
   void add(books::Finding, const std::string& line) override { std::fputs(line.c_str(), stderr); }
 };
 
+enum LongOnly { kTypes = 256, kEverywhere, kVersion };
+const option kOptions[] = {
+    {"types", no_argument, nullptr, kTypes},
+    {"everywhere", no_argument, nullptr, kEverywhere},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  occupyStandardDescriptors();
+  fsio::occupyStandardDescriptors();
   bool showTypes = false, everywhere = false;
-  std::vector<std::string> args;
-  bool optionsEnd = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (optionsEnd || arg.size() < 2 || arg[0] != '-' || std::isdigit(static_cast<unsigned char>(arg[1]))) {
-      args.push_back(arg);  // a negative number is a position, refused below
-    } else if (arg == "--") {
-      optionsEnd = true;
-    } else if (arg == "--types") {
-      showTypes = true;
-    } else if (arg == "--everywhere") {
-      everywhere = true;
-    } else if (arg == "--help" || arg == "-h") {
-      printHelp(argv[0]);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("pagemend-dump %s\n", PAGEMEND_VERSION);
-      return 0;
-    } else {
-      std::fprintf(stderr, "Error: unknown option '%s'\n", arg.c_str());
-      return usage(argv[0]);
+  opterr = 0;
+  // Digits are taken as options so that a negative position is refused as any other.
+  for (int c; (c = getopt_long(argc, argv, "h0123456789", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case kTypes:
+        showTypes = true;
+        break;
+      case kEverywhere:
+        everywhere = true;
+        break;
+      case 'h':
+        printHelp(argv[0]);
+        return 0;
+      case kVersion:
+        std::printf("pagemend-dump %s\n", PAGEMEND_VERSION);
+        return 0;
+      case '?':
+        std::fprintf(stderr, "Error: unknown option '%s'\n",
+                     optopt && optopt < 256 ? (std::string("-") + static_cast<char>(optopt)).c_str() : argv[optind - 1]);
+        return usage(argv[0]);
+      default:
+        return usage(argv[0]);
     }
   }
+  const std::vector<std::string> args(argv + optind, argv + argc);
   if (args.size() != 1 && args.size() != 3) return usage(argv[0]);
   int onlyX = -1, onlyZ = -1;
   if (args.size() == 3 && (!parseCoordinate(args[1], onlyX) || !parseCoordinate(args[2], onlyZ))) {
     return usage(argv[0]);
   }
-  printMessagesTo(stderr);  // standard output holds trees alone
-  if (everywhere && region::isPlayerFile(args[0])) {
+  app::StreamOutput errors(stderr);  // standard output holds trees alone
+  if (everywhere && app::isPlayerFile(args[0].c_str())) {
     if (args.size() != 1) return usage(argv[0]);
-    region::PlayerFile file;
-    if (!file.load(args[0].c_str())) return 1;
+    anvil::NbtFile file;
+    if (const anvil::NbtFileStatus loaded = file.load(args[0].c_str()); !loaded) {
+      app::reportNbtFile(loaded, args[0].c_str(), errors);
+      if (loaded.fault == anvil::NbtFileStatus::unread && loaded.root.read.outcome != nbt::Tree::Read::ok) {
+        std::fprintf(stderr, "Reading its tree stopped%s\n", app::readDetail(loaded.root.read).c_str());
+      }
+      return 1;
+    }
     nbt::printTag(file.tree().root(), 0, showTypes, stdout);
     std::printf("\n");
     return 0;
   }
-  region::RegionFile file;
-  if (!file.open(args[0].c_str())) return 1;
+  anvil::RegionFile file;
+  if (const anvil::OpenStatus opened = file.open(args[0].c_str()); !opened) {
+    app::reportOpen(opened, args[0].c_str(), errors);
+    return 1;
+  }
   file.readExternal = everywhere;
 
-  region::ChunkLoader loader(false, everywhere);
-  ToStandardError errors;
+  app::ChunkLoader loader(false, everywhere);
+  ToStandardError report;
   int shown = 0;
-  for (int n = 0; n < region::kSlotCount; ++n) {
-    const int x = region::slotX(n), z = region::slotZ(n);
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
+    const int x = anvil::slotX(n), z = anvil::slotZ(n);
     if (file.slots[n].offset == 0) continue;
     if (onlyX >= 0 && (x != onlyX || z != onlyZ)) continue;
-    if (!loader.load(file, n, errors, region::ChunkLoader::Use::show).hasTree) continue;
+    const app::ChunkLoader::Result result = loader.load(file, n, report, app::ChunkLoader::Use::show);
+    if (result.read.outcome != nbt::Tree::Read::ok) {
+      std::fprintf(stderr, "Chunk %i,%i: reading its tree stopped%s\n", x, z, app::readDetail(result.read).c_str());
+    }
+    if (!result.hasTree) continue;
     std::printf("Chunk %i,%i:\n", x, z);
     nbt::printTag(loader.tree().root(), 0, showTypes, stdout);
     std::printf("\n");

@@ -54,6 +54,41 @@ std::string entityLocation(Tag entity, const std::string&) {
 
 std::string given(Tag, const std::string& text) { return text; }
 
+// The lists of a chunk's "Level" (or of the root that stands for it) where
+// block entities and entities lie: all that the walk reads of a chunk, and
+// all that a tree read for the walk indexes the inside of (with "Level").
+struct LevelList {
+  std::string_view name;
+  bool blockEntities;   // else entities
+  bool everywhereOnly;  // a list of the newer layouts, read with --everywhere alone
+};
+constexpr LevelList kLevelLists[] = {
+    {"TileEntities", true, false},
+    {"block_entities", true, true},
+    {"Entities", false, false},
+};
+
+bool listed(std::string_view name, bool everywhere) {
+  for (const LevelList& list : kLevelLists) {
+    if (name == list.name && (everywhere || !list.everywhereOnly)) return true;
+  }
+  return false;
+}
+
+// Asked for each compound entry at a depth (the root's entries at 1):
+// "Level" and the lists; everywhere, the root may stand for "Level".
+template <bool everywhere>
+bool walked(int depth, std::string_view name) {
+  switch (depth) {
+    case 1:
+      return name == "Level" || (everywhere && listed(name, true));
+    case 2:
+      return listed(name, everywhere);
+    default:
+      return true;
+  }
+}
+
 // The compounds of a list; a list of anything else holds none.
 Tag firstCompound(Tag list) { return list.elementType() == kTagCompound ? list.firstChild() : Tag(); }
 
@@ -123,11 +158,12 @@ bool walkEntity(Tag entity, std::string_view id, Inspection& in) {
 
 bool walkLevel(Tag level, Inspection& in) {
   bool repaired = false;
-  if (Tag blockEntities = getList(level, "TileEntities")) repaired |= walkBlockEntities(blockEntities, in);
-  if (in.everywhere) {
-    if (Tag blockEntities = getList(level, "block_entities")) repaired |= walkBlockEntities(blockEntities, in);
+  for (const LevelList& list : kLevelLists) {
+    if (list.everywhereOnly && !in.everywhere) continue;
+    if (Tag tag = getList(level, list.name)) {
+      repaired |= list.blockEntities ? walkBlockEntities(tag, in) : walkEntities(tag, in);
+    }
   }
-  if (Tag entities = getList(level, "Entities")) repaired |= walkEntities(entities, in);
   return repaired;
 }
 
@@ -150,28 +186,6 @@ bool walkPlayer(Tag player, const std::string& owner, Inspection& in) {
   return repaired | searchItems(player, {"Inventory", "EnderItems", "RootVehicle"}, rest, in);
 }
 
-bool walkedByLevel(int depth, std::string_view name) {
-  switch (depth) {
-    case 1:
-      return name == "Level";
-    case 2:
-      return name == "TileEntities" || name == "Entities";
-    default:
-      return true;
-  }
-}
-
-// Every list walkLevel may read, whether "Level" is a compound of the root
-// or the root itself: a scan must see what a rewrite sees.
-bool walkedEverywhere(int depth, std::string_view name) {
-  switch (depth) {
-    case 1:
-      return name == "Level" || name == "TileEntities" || name == "block_entities" || name == "Entities";
-    case 2:
-      return name == "TileEntities" || name == "block_entities" || name == "Entities";
-    default:
-      return true;
-  }
-}
+nbt::IndexScope scopeOfWalk(bool everywhere) { return everywhere ? walked<true> : walked<false>; }
 
 }  // namespace books

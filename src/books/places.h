@@ -24,11 +24,11 @@ bool walkLevel(nbt::Tag level, Inspection& in);
 // `owner` names them: "player <uuid>" or "the player in level.dat".
 bool walkPlayer(nbt::Tag player, const std::string& owner, Inspection& in);
 
-// What of a chunk the walk looks at: the root's entries, "Level"'s entries,
-// and all of "TileEntities" and "Entities". A tree read for the walk alone
-// need not index the rest (a chunk's sections are most of its tags).
-bool walkedByLevel(int depth, std::string_view name);
-// The same for a walk everywhere.
-bool walkedEverywhere(int depth, std::string_view name);
+// What of a chunk the walk (everywhere, or not) looks at: the root's and
+// "Level"'s entries, and all of the lists that hold block entities and
+// entities. A tree read for the walk alone need not index the rest (a
+// chunk's sections are most of its tags), and a tree read whole, to be
+// written, finds the same.
+nbt::IndexScope scopeOfWalk(bool everywhere);
 
 }  // namespace books

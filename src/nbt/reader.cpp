@@ -20,9 +20,9 @@ class Reader {
  public:
   Reader(Tree& tree, ByteCursor& in, IndexScope scope) : nodes_(tree.nodes_), in_(in), scope_(scope) {}
 
-  Tree::Read read(uint8_t type) {
-    if (tag(type, 0)) return Tree::Read::ok;
-    return tooManyTags_ ? Tree::Read::tooManyTags : Tree::Read::malformed;
+  Tree::ReadResult read(uint8_t type) {
+    if (tag(type, 0)) return {};
+    return {tooManyTags_ ? Tree::Read::tooManyTags : Tree::Read::malformed, reason_, offset_};
   }
 
  private:
@@ -33,7 +33,7 @@ class Reader {
     // however much of it is indexed.
     if (++tags_ > kMaxTags) {
       tooManyTags_ = true;
-      return false;
+      return fail("more tags than one tree may hold");
     }
     if (!indexing_) return payload(type);
     const size_t self = nodes_.size();
@@ -54,7 +54,7 @@ class Reader {
         return true;
       case kTagString: {
         uint16_t length;
-        return in_.readU16(length) && in_.take(length);
+        return (in_.readU16(length) && in_.take(length)) || fail("a string that runs past the end");
       }
       case kTagByteArray:
         return array(1);
@@ -67,16 +67,18 @@ class Reader {
       case kTagCompound:
         return compound();
       default:
-        return isNumber(type) && in_.take(kMinPayloadSize[type]);
+        return (isNumber(type) && in_.take(kMinPayloadSize[type])) || fail("a number that runs past the end");
     }
   }
 
   // Negative counts and counts the rest of the buffer cannot hold fail here.
   bool readCount(size_t elementSize, size_t& count) {
     uint32_t raw;
-    if (!in_.readU32(raw) || raw > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
+    if (!in_.readU32(raw)) return fail("a count that runs past the end");
+    if (raw > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return fail("a negative count");
     count = raw;
-    return elementSize == 0 || count <= in_.remaining() / elementSize;
+    return elementSize == 0 || count <= in_.remaining() / elementSize ||
+           fail("a count larger than the bytes left could hold");
   }
 
   bool array(size_t elementSize) {
@@ -96,12 +98,13 @@ class Reader {
     Nesting nesting(depth_);
     uint8_t elementType;
     size_t count;
-    if (nesting.tooDeep() || !in_.readU8(elementType)) return false;
+    if (nesting.tooDeep()) return fail("lists and compounds nested deeper than 512 levels");
+    if (!in_.readU8(elementType)) return fail("a list that runs past the end");
     if (!readCount(elementType <= kMaxTagType ? kMinPayloadSize[elementType] : 1, count)) return false;
     if (count == 0) return true;  // keeps its element type as read, whatever it is
-    if (elementType > kMaxTagType) return false;
+    if (elementType > kMaxTagType) return fail("a list of an unknown tag type");
     if (elementType == kTagEnd) {
-      if (count > endBudget_) return false;
+      if (count > endBudget_) return fail("more elements of the empty type than one tree may hold");
       endBudget_ -= static_cast<uint32_t>(count);
       return true;
     }
@@ -122,15 +125,16 @@ class Reader {
 
   bool compound() {
     Nesting nesting(depth_);
-    if (nesting.tooDeep()) return false;
+    if (nesting.tooDeep()) return fail("lists and compounds nested deeper than 512 levels");
     uint32_t previous = 0;
     for (;;) {
       uint8_t type;
       uint16_t nameLength;
-      if (!in_.readU8(type)) return false;
+      if (!in_.readU8(type)) return fail("a compound that runs past the end");
       if (type == kTagEnd) return true;
+      if (type > kMaxTagType) return fail("an entry of an unknown tag type");
       const uint8_t* name;
-      if (type > kMaxTagType || !in_.readU16(nameLength) || !(name = in_.take(nameLength))) return false;
+      if (!in_.readU16(nameLength) || !(name = in_.take(nameLength))) return fail("a name that runs past the end");
       const uint32_t self = static_cast<uint32_t>(nodes_.size());
       if (!entry(type, std::string_view(reinterpret_cast<const char*>(name), nameLength))) return false;
       if (previous && indexing_) nodes_[previous].nextSibling = self;
@@ -162,19 +166,31 @@ class Reader {
   uint32_t endBudget_ = kMaxEndElements;
   uint32_t tags_ = 0;
   bool tooManyTags_ = false;
+  // The first fault met, and where the read that met it began.
+  const char* reason_ = "";
+  size_t offset_ = 0;
+
+  bool fail(const char* reason) {
+    if (!*reason_) {
+      reason_ = reason;
+      offset_ = in_.consumed();
+    }
+    return false;
+  }
 };
 
-Tree::Read Tree::read(uint8_t type, ByteCursor& cursor, IndexScope scope) {
+Tree::ReadResult Tree::read(uint8_t type, ByteCursor& cursor, IndexScope scope) {
   nodes_.clear();
   depths_.clear();
   replacements_.clear();
   growth_ = 0;
   bytes_ = cursor.begin();
+  if (type > kMaxTagType) return {Read::malformed, "a root of an unknown tag type", cursor.consumed()};
   // Offsets are 32-bit; no chunk the run reads comes near that.
-  if (type > kMaxTagType || cursor.consumed() + cursor.remaining() > std::numeric_limits<uint32_t>::max()) {
-    return Read::malformed;
+  if (cursor.consumed() + cursor.remaining() > std::numeric_limits<uint32_t>::max()) {
+    return {Read::malformed, "more than 4 GiB", cursor.consumed()};
   }
-  Read result = Reader(*this, cursor, scope).read(type);
+  const ReadResult result = Reader(*this, cursor, scope).read(type);
   if (result != Read::ok) nodes_.clear();
   return result;
 }

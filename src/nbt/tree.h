@@ -97,6 +97,15 @@ using IndexScope = bool (*)(int depth, std::string_view name);
 class Tree {
  public:
   enum class Read { ok, malformed, tooManyTags };
+  // What a read came to; where it stopped, why and where (as a byte offset
+  // from the beginning of the bytes the cursor covers).
+  struct ReadResult {
+    Read outcome = Read::ok;
+    const char* reason = "";
+    size_t offset = 0;
+    bool operator==(Read r) const { return outcome == r; }
+    bool operator!=(Read r) const { return outcome != r; }
+  };
 
   // Reads the payload of a tag of `type` (the caller has consumed its type id
   // and name) into this tree, replacing what it held. Malformed: the type id
@@ -104,7 +113,7 @@ class Tree {
   // it runs past the end, holds a negative count, a type id above 12, nesting
   // deeper than kMaxDepth or more than kMaxEndElements TAG_End elements. The
   // bytes must stay in place while the tree is used.
-  Read read(uint8_t type, ByteCursor& cursor, IndexScope scope = nullptr);
+  ReadResult read(uint8_t type, ByteCursor& cursor, IndexScope scope = nullptr);
 
   Tag root() { return nodes_.empty() ? Tag() : Tag(this, 0); }
   size_t tagCount() const { return nodes_.size(); }

@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "nbt/tree.h"
-#include "region/layout.h"
+#include "anvil/layout.h"
 
 namespace testing_support {
 
@@ -157,7 +157,7 @@ class Parser {
       const size_t block = peek() == "(" ? 65536 : static_cast<size_t>(number());
       append(out, lz4Stream(group(), block));
     } else if (word == "record" || word == "shortrecord") {
-      record(out, region::kZlibCompression, zlibCompress(group()), word == "shortrecord");
+      record(out, anvil::kZlibCompression, zlibCompress(group()), word == "shortrecord");
     } else if (word == "sized") {
       const auto type = static_cast<uint8_t>(number());
       record(out, type, group());
@@ -326,7 +326,7 @@ ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort) {
 }
 
 ByteVec recordAt(const ByteVec& file, int n) {
-  using namespace region;
+  using namespace anvil;
   const size_t offset = file.size() < kHeaderSize ? 0 : size_t{loadLocation(file.data(), n).sector} * kSectorSize;
   if (offset == 0 || offset + kRecordHeaderSize > file.size()) return {};
   const size_t length = nbt::loadU32(file.data() + offset);
@@ -342,7 +342,7 @@ ByteVec bytesFromText(const std::string& text) {
 }
 
 ByteVec regionFromText(const std::string& text, const ByteVec& base) {
-  using namespace region;
+  using namespace anvil;
   Parser p(text);
   std::map<int, ByteVec> records;
   std::vector<std::pair<int, Location>> locations;

@@ -13,7 +13,7 @@
 
 #include "nbt/big_endian.h"
 
-namespace region {
+namespace anvil {
 
 constexpr int kRegionSide = 32;                       // a region is 32 x 32 chunks
 constexpr int kSlotCount = kRegionSide * kRegionSide;  // one location and one timestamp entry each
@@ -60,4 +60,4 @@ inline void storeRecordHeader(uint8_t* p, uint32_t length, uint8_t compression) 
   p[4] = compression;
 }
 
-}  // namespace region
+}  // namespace anvil

@@ -4,16 +4,16 @@
 #include <cstdint>
 #include <string>
 
-#include "books/report.h"
+#include "anvil/layout.h"
+#include "anvil/status.h"
 #include "nbt/byte_buffer.h"
-#include "region/layout.h"
 
-namespace region {
+namespace anvil {
 
 // One slot of a region, as much of it as a run keeps: where its stored record
 // lies and what a rewrite does with it.
 struct Slot {
-  int64_t offset = 0;       // byte position of the stored record; 0: the slot is empty
+  int64_t offset = 0;  // byte position of the stored record; 0: the slot is empty
   // The stored bytes a rewrite carries over: the record as its length field
   // describes it; for a chunk that did not load, extended to the end of the
   // sectors its location entry claimed (trailing bytes, such as the last
@@ -32,6 +32,12 @@ struct Slot {
   bool external = false;    // a stub: its chunk is read from its own c.X.Z.mcc file (see RegionFile::readExternal)
 };
 
+// The world coordinates of the region a file named as the game names them
+// ("r.X.Z.mca") holds; false for any other name.
+bool regionCoordinates(const std::string& fileName, int& x, int& z);
+// The name of the file of its own of slot n's chunk, in the region at x, z.
+std::string chunkFileName(int regionX, int regionZ, int n);
+
 // A region file open for reading, with its header tables.
 class RegionFile {
  public:
@@ -42,9 +48,10 @@ class RegionFile {
 
   // Opens `path` and reads its tables. A file that cannot be opened or read,
   // is not a regular file, or is shorter than its tables (but not empty: the
-  // game creates empty region files) is refused with one "Error: " line
-  // through printMessage; then the result is false.
-  bool open(const char* path);
+  // game creates empty region files) is refused.
+  OpenStatus open(const char* path);
+  // A region held in memory, read as a file of these bytes would be.
+  OpenStatus openBytes(ByteBuffer bytes);
 
   // Whether `path` still names the file opened, as it was then: the same
   // file, size, modification time and tables. A rewrite is built from what
@@ -52,7 +59,7 @@ class RegionFile {
   // saving the region while the run goes on).
   bool unchanged(const char* path) const;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_; }  // -1 for a region in memory
   int64_t size() const { return size_; }
   std::array<Slot, kSlotCount> slots;
 
@@ -60,12 +67,14 @@ class RegionFile {
   // record's header, as for a chunk that did not load.
   int64_t extent(int n);
 
-  // Reads slot n's record into `record` and works out the slot's extent.
-  // True when it is a record the tool can read (gzip, zlib, uncompressed or
-  // LZ4) that lies whole in the file; its compression type is then
-  // record[4] and its data record[kRecordHeaderSize...]. Otherwise the
-  // reason goes to `report` as one "Error: Chunk" line.
-  bool readRecord(int n, ByteBuffer& record, books::Report& report);
+  // Reads slot n's record into `record` and works out the slot's extent. A
+  // record the tool can read (gzip, zlib, uncompressed or LZ4) that lies
+  // whole in the file has its compression type in record[4] and its data
+  // from record[kRecordHeaderSize]; anything else is a fault.
+  RecordStatus readRecord(int n, ByteBuffer& record);
+
+  // Copies bytes of the file as it was read.
+  bool readAt(int64_t offset, uint8_t* into, size_t size) const;
 
   // Whether readRecord follows a stub (a compression type with 0x80 set, the
   // game's mark for a chunk too large for its region) to the chunk's own file
@@ -77,36 +86,28 @@ class RegionFile {
   // Whether slot n's own file is still as it was when it was read.
   bool externalUnchanged(int n) const;
 
- private:
-  bool readAt(int64_t offset, uint8_t* into, size_t size) const;
-  // The extent of a slot whose record begins with `header` (null when not
-  // even its header is in the file).
-  int64_t storedExtent(const Slot& slot, const uint8_t* header) const;
-
-  // Reads slot n's own file, of this compression, into `record`, behind a
-  // record header of its own.
-  bool readExternalRecord(int n, uint8_t compression, ByteBuffer& record, books::Report& report);
-  // A record of the custom compression type is reported, naming its algorithm: true.
-  bool refuseCustom(int n, const ByteBuffer& record, books::Report& report);
-
-  int fd_ = -1;
-  int64_t size_ = 0;
-  std::string path_;
-
- public:
   struct Identity {
     uint64_t device = 0, inode = 0;
     int64_t size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
-    bool operator==(const Identity& o) const {
-      return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
-             modifiedNanoseconds == o.modifiedNanoseconds;
-    }
+    bool operator==(const Identity& o) const;
   };
 
  private:
+  OpenStatus readTables();
+  // The extent of a slot whose record begins with `header` (null when not
+  // even its header is in the file).
+  int64_t storedExtent(const Slot& slot, const uint8_t* header) const;
+  // Reads slot n's own file, of this compression, into `record`, behind a
+  // record header of its own.
+  RecordStatus readExternalRecord(int n, uint8_t compression, ByteBuffer& record);
+
+  int fd_ = -1;
+  ByteBuffer bytes_;  // of a region in memory
+  int64_t size_ = 0;
+  std::string path_;
   Identity opened_;
   std::array<Identity, kSlotCount> externalOpened_{};  // of the slots' own files, as read
-  std::array<uint8_t, kHeaderSize> header_{};  // the tables as read
+  std::array<uint8_t, kHeaderSize> header_{};           // the tables as read
 };
 
-}  // namespace region
+}  // namespace anvil

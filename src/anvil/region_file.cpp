@@ -1,4 +1,4 @@
-#include "region/region_file.h"
+#include "anvil/region_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <string>
+#include <cstring>
 
+#include "anvil/codec.h"
 #include "nbt/big_endian.h"
-#include "region/codec.h"
-#include "region/console.h"
 
-namespace region {
+namespace anvil {
 
 namespace {
 
@@ -27,13 +26,47 @@ RegionFile::Identity identityOf(const struct stat& info) {
           static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
 }
 
+RecordStatus fault(RecordStatus::Fault kind, int value = 0, std::string text = "") {
+  return {kind, value, std::move(text)};
+}
+
+// A record of the custom compression type names its algorithm first, as
+// Java's writeUTF writes a string.
+RecordStatus customFault(const ByteBuffer& record) {
+  const size_t size = record.size() - kRecordHeaderSize;
+  const uint8_t* data = record.data() + kRecordHeaderSize;
+  if (size < 2 || size - 2 < nbt::loadU16(data)) return fault(RecordStatus::customUnnamed);
+  return fault(RecordStatus::customCompression, 0,
+               std::string(reinterpret_cast<const char*>(data + 2), nbt::loadU16(data)));
+}
+
 }  // namespace
+
+bool RegionFile::Identity::operator==(const Identity& o) const {
+  return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
+         modifiedNanoseconds == o.modifiedNanoseconds;
+}
+
+bool regionCoordinates(const std::string& fileName, int& x, int& z) {
+  return std::sscanf(fileName.c_str(), "r.%d.%d.mca", &x, &z) == 2 &&
+         fileName == "r." + std::to_string(x) + "." + std::to_string(z) + ".mca";
+}
+
+std::string chunkFileName(int regionX, int regionZ, int n) {
+  return "c." + std::to_string(int64_t{regionX} * kRegionSide + slotX(n)) + "." +
+         std::to_string(int64_t{regionZ} * kRegionSide + slotZ(n)) + ".mcc";
+}
 
 RegionFile::~RegionFile() {
   if (fd_ >= 0) close(fd_);
 }
 
 bool RegionFile::readAt(int64_t offset, uint8_t* into, size_t size) const {
+  if (fd_ < 0) {
+    if (offset < 0 || offset > size_ || size > static_cast<size_t>(size_ - offset)) return false;
+    std::memcpy(into, bytes_.data() + offset, size);
+    return true;
+  }
   while (size > 0) {
     const ssize_t n = pread(fd_, into, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -45,39 +78,39 @@ bool RegionFile::readAt(int64_t offset, uint8_t* into, size_t size) const {
   return true;
 }
 
-bool RegionFile::open(const char* path) {
+OpenStatus RegionFile::open(const char* path) {
   // Without waiting: opening a FIFO for reading would block until a writer came.
   fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
-  if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-    printMessage("Error: unable to open file '%s'!\n", path);
-    return false;
-  }
+  if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return {OpenStatus::cannotOpen};
   size_ = info.st_size;
   opened_ = identityOf(info);
   path_ = path;
-  if (size_ > 0 && size_ < kHeaderSize) {
-    printMessage("Error: file '%s' is too short to be a region file (%lld bytes; its tables alone take %lld)!\n",
-                 path, static_cast<long long>(size_), static_cast<long long>(kHeaderSize));
-    return false;
-  }
-  uint8_t* header = header_.data();
-  if (size_ > 0 && !readAt(0, header, kHeaderSize)) {
-    // Not a region without chunks: one whose chunks cannot be known.
-    printMessage("Error: unable to read file '%s'!\n", path);
-    return false;
-  }
+  return readTables();
+}
+
+OpenStatus RegionFile::openBytes(ByteBuffer bytes) {
+  bytes_ = std::move(bytes);
+  size_ = static_cast<int64_t>(bytes_.size());
+  return readTables();
+}
+
+OpenStatus RegionFile::readTables() {
+  if (size_ > 0 && size_ < kHeaderSize) return {OpenStatus::tooShort, size_};
+  // Not a region without chunks: one whose chunks cannot be known.
+  if (size_ > 0 && !readAt(0, header_.data(), kHeaderSize)) return {OpenStatus::cannotRead};
   for (int n = 0; n < kSlotCount; ++n) {
-    const Location location = loadLocation(header, n);
+    const Location location = loadLocation(header_.data(), n);
     slots[n].offset = int64_t{location.sector} * kSectorSize;
     slots[n].sectorCount = location.count;
-    slots[n].timestamp = loadTimestamp(header, n);
+    slots[n].timestamp = loadTimestamp(header_.data(), n);
     if (slots[n].offset == 0) slots[n].extent = 0;
   }
-  return true;
+  return {};
 }
 
 bool RegionFile::unchanged(const char* path) const {
+  if (fd_ < 0) return true;
   struct stat now, named;
   std::array<uint8_t, kHeaderSize> header{};
   return fstat(fd_, &now) == 0 && identityOf(now) == opened_ && stat(path, &named) == 0 &&
@@ -109,92 +142,58 @@ int64_t RegionFile::extent(int n) {
   return slot.extent;
 }
 
-bool RegionFile::readRecord(int n, ByteBuffer& record, books::Report& report) {
-  using books::Finding;
+RecordStatus RegionFile::readRecord(int n, ByteBuffer& record) {
   Slot& slot = slots[n];
-  const int x = slotX(n), z = slotZ(n);
   slot.extent = storedExtent(slot, nullptr);
-  if (slot.offset >= size_) {
-    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
-    return false;
-  }
   const int64_t available = size_ - slot.offset;
+  if (slot.offset >= size_ || available < kRecordHeaderSize) return fault(RecordStatus::cutShort);
   const int64_t claimed = int64_t{slot.sectorCount} * kSectorSize;
-  if (available < kRecordHeaderSize) {
-    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
-    return false;
-  }
   // Most records lie within their claimed sectors: one read takes them whole.
-  size_t first = static_cast<size_t>(std::min(available, std::max(claimed, kSectorSize)));
+  const size_t first = static_cast<size_t>(std::min(available, std::max(claimed, kSectorSize)));
   record.resize(first);
-  if (!readAt(slot.offset, record.data(), first)) {
-    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
-    return false;
-  }
+  if (!readAt(slot.offset, record.data(), first)) return fault(RecordStatus::cutShort);
   slot.extent = storedExtent(slot, record.data());
   const int32_t length = static_cast<int32_t>(nbt::loadU32(record.data()));
   const uint8_t compression = record[4];
-  const bool lengthFits = length >= 1 && length - 1 <= available - kRecordHeaderSize;
-
   // Of a chunk in its own file, the region holds a stub: the compression
   // type with the flag set, naming what the file holds.
   const uint8_t type = compression & ~kExternalFlag;
   if ((compression & kExternalFlag) && readExternal && length >= 1 && (readable(type) || type == kCustomCompression)) {
-    return readExternalRecord(n, type, record, report);
+    return readExternalRecord(n, type, record);
   }
   if (!readable(compression) && compression != kCustomCompression) {
-    report.addf(Finding::error, "Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z,
-                compression);
-    return false;
+    return fault(RecordStatus::unknownCompression, compression);
   }
-  if (length < 1) {
-    report.addf(Finding::error, "Error: Chunk %i,%i has an invalid record length (%i)\n", x, z, length);
-    return false;
-  }
+  if (length < 1) return fault(RecordStatus::badLength, length);
   // Only now, with the bytes known to be in the file, is the length used as a size.
-  if (!lengthFits) {
-    report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
-    return false;
-  }
+  if (length - 1 > available - kRecordHeaderSize) return fault(RecordStatus::cutShort);
   const size_t whole = static_cast<size_t>(4 + int64_t{length});
   if (whole > first) {
     record.resize(whole);
     if (!readAt(slot.offset + static_cast<int64_t>(first), record.data() + first, whole - first)) {
-      report.addf(Finding::error, "Error: Chunk %i,%i failed to read all data\n", x, z);
-      return false;
+      return fault(RecordStatus::cutShort);
     }
   }
   record.resize(whole);
   slot.compression = compression;
-  return readable(compression) || !refuseCustom(n, record, report);
+  return readable(compression) ? RecordStatus() : customFault(record);
 }
 
 std::string RegionFile::externalPath(int n) const {
   const size_t slash = path_.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   int regionX, regionZ;
-  if (std::sscanf(name.c_str(), "r.%d.%d.mca", &regionX, &regionZ) != 2 ||
-      name != "r." + std::to_string(regionX) + "." + std::to_string(regionZ) + ".mca") {
+  if (path_.empty() || !regionCoordinates(slash == std::string::npos ? path_ : path_.substr(slash + 1), regionX, regionZ)) {
     return "";
   }
-  return dir + "/c." + std::to_string(int64_t{regionX} * kRegionSide + slotX(n)) + "." +
-         std::to_string(int64_t{regionZ} * kRegionSide + slotZ(n)) + ".mcc";
+  return dir + "/" + chunkFileName(regionX, regionZ, n);
 }
 
-bool RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& record, books::Report& report) {
-  using books::Finding;
+RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& record) {
   Slot& slot = slots[n];
-  const int x = slotX(n), z = slotZ(n);
   slot.external = true;  // whether or not its file can be read: the slot names its own
   const std::string path = externalPath(n);
-  if (path.empty()) {
-    report.addf(Finding::error,
-                "Error: Chunk %i,%i is stored in a file of its own, which a region not named r.X.Z.mca cannot "
-                "name\n",
-                x, z);
-    return false;
-  }
+  if (path.empty()) return fault(RecordStatus::externalUnnamed);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
   const bool opened = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -204,8 +203,7 @@ bool RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& reco
     externalOpened_[n] = identityOf(info);
     const size_t size = static_cast<size_t>(info.st_size);
     record.resize(kRecordHeaderSize + size);
-    nbt::storeU32(record.data(), static_cast<uint32_t>(size + 1));
-    record[4] = compression;
+    storeRecordHeader(record.data(), static_cast<uint32_t>(size + 1), compression);
     for (size_t at = 0; read && at < size;) {
       const ssize_t got = pread(fd, record.data() + kRecordHeaderSize + at, size - at, static_cast<off_t>(at));
       if (got < 0 && errno == EINTR) continue;
@@ -214,50 +212,10 @@ bool RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& reco
     }
   }
   if (fd >= 0) close(fd);
-  if (opened && !small) {
-    report.addf(Finding::error,
-                "Error: Chunk %i,%i is stored in '%s', larger than %zu MiB, far beyond any chunk the game writes; it is "
-                "left as it is\n",
-                x, z, path.c_str(), kMaxChunkBytes >> 20);
-    return false;
-  }
-  if (!read) {
-    report.addf(Finding::error, "Error: Chunk %i,%i is stored in '%s', which cannot be read\n", x, z, path.c_str());
-    return false;
-  }
+  if (opened && !small) return fault(RecordStatus::externalTooLarge, 0, path);
+  if (!read) return fault(RecordStatus::externalUnreadable, 0, path);
   slot.compression = compression;
-  return readable(compression) || !refuseCustom(n, record, report);
-}
-
-bool RegionFile::refuseCustom(int n, const ByteBuffer& record, books::Report& report) {
-  using books::Finding;
-  // Its data begins with the algorithm's name, as Java's writeUTF writes it.
-  const size_t size = record.size() - kRecordHeaderSize;
-  const uint8_t* data = record.data() + kRecordHeaderSize;
-  if (size < 2 || size - 2 < nbt::loadU16(data)) {
-    report.addf(Finding::error,
-                "Error: Chunk %i,%i is compressed with a custom algorithm whose name cannot be read; it is left as it "
-                "is\n",
-                slotX(n), slotZ(n));
-  } else {
-    // Printed as it is but for control characters, which could forge lines.
-    std::string name;
-    for (size_t i = 0; i < nbt::loadU16(data); ++i) {
-      const unsigned char c = data[2 + i];
-      if (c < 0x20 || c == 0x7f) {
-        char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-        name += escaped;
-      } else {
-        name += static_cast<char>(c);
-      }
-    }
-    report.addf(Finding::error,
-                "Error: Chunk %i,%i is compressed with the custom algorithm '%s', which pagemend cannot read; it is "
-                "left as it is\n",
-                slotX(n), slotZ(n), name.c_str());
-  }
-  return true;
+  return readable(compression) ? RecordStatus() : customFault(record);
 }
 
 bool RegionFile::externalUnchanged(int n) const {
@@ -265,4 +223,4 @@ bool RegionFile::externalUnchanged(int n) const {
   return stat(externalPath(n).c_str(), &now) == 0 && identityOf(now) == externalOpened_[n];
 }
 
-}  // namespace region
+}  // namespace anvil

@@ -9,7 +9,7 @@
 struct libdeflate_decompressor;
 struct z_stream_s;
 
-namespace region {
+namespace anvil {
 
 // No chunk the game writes comes near this; a record that inflates past it is
 // refused rather than allowed to take the machine's memory (a zlib "bomb").
@@ -99,4 +99,4 @@ void lz4Pack(const uint8_t* data, size_t size, ByteBuffer& output);
 // holds them, appended to `output`.
 CodecStatus compressAs(uint8_t compression, const uint8_t* data, size_t size, ByteBuffer& output);
 
-}  // namespace region
+}  // namespace anvil

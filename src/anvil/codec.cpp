@@ -1,4 +1,4 @@
-#include "region/codec.h"
+#include "anvil/codec.h"
 
 #include <libdeflate.h>
 #include <lz4.h>
@@ -13,9 +13,9 @@
 #include <new>
 #include <vector>
 
-#include "region/layout.h"
+#include "anvil/layout.h"
 
-namespace region {
+namespace anvil {
 
 namespace {
 
@@ -367,4 +367,4 @@ CodecStatus compressAs(uint8_t compression, const uint8_t* data, size_t size, By
   }
 }
 
-}  // namespace region
+}  // namespace anvil

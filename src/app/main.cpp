@@ -2,18 +2,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "region/console.h"
-#include "region/driver.h"
+#include "app/run.h"
+#include "fsio/files.h"
 
 int main(int argc, char** argv) {
-  occupyStandardDescriptors();
+  fsio::occupyStandardDescriptors();
   // A reader that went away ends the messages, never the rewrite: writes to
   // it fail and the run goes on.
   std::signal(SIGPIPE, SIG_IGN);
-  region::RunOptions options;
+  app::RunOptions options;
   // For tests that compare how a run is carried out; users have no reason to set them.
   const char* inflater = std::getenv("PAGEMEND_INFLATER");
   options.zlibOnly = inflater && !std::strcmp(inflater, "zlib");
   if (const char* threads = std::getenv("PAGEMEND_THREADS")) options.threads = std::atoi(threads);
-  return region::runPagemend(argc, argv, options);
+  return app::runPagemend(argc, argv, options);
 }

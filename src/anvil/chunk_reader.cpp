@@ -1,0 +1,51 @@
+#include "anvil/chunk_reader.h"
+
+#include "anvil/chunk_root.h"
+
+namespace anvil {
+
+ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts) {
+  Result result;
+  result.record = file.readRecord(n, record_);
+  if (!result.record) return result;
+  const uint8_t* stored = record_.data() + kRecordHeaderSize;
+  const size_t storedSize = record_.size() - kRecordHeaderSize;
+  const uint8_t compression = record_[4];
+  switch (compression) {
+    case kZlibCompression:
+      result.codec = inflater_.inflate(stored, storedSize);
+      break;
+    case kGzipCompression:
+      result.codec = inflater_.gunzip(stored, storedSize);
+      break;
+    case kLz4Compression:
+      result.codec = inflater_.unpackLz4(stored, storedSize);
+      break;
+    default:  // uncompressed: the record holds the chunk
+      if (storedSize > kMaxChunkBytes) result.codec.outcome = CodecStatus::tooLarge;
+      break;
+  }
+  if (result.codec.outcome != CodecStatus::ok) return result;
+  const uint8_t* chunk = compression == kNoCompression ? stored : inflater_.data();
+  const size_t chunkSize = compression == kNoCompression ? storedSize : inflater_.size();
+  result.root = readChunkRoot(chunk, chunkSize, tree_, result.level, result.hasTree, scope, newerLayouts);
+  if (!result.level) {
+    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
+    const nbt::Tag version = result.hasTree ? nbt::getNumber(tree_.root(), "DataVersion") : nbt::Tag();
+    result.newerLayout = version && version.numberAsInt() >= 2844;
+    return result;
+  }
+  // A chunk that loaded without a fault is its record and nothing more: bytes
+  // behind it in its sectors are not the chunk's, and a rewrite leaves them.
+  Slot& slot = file.slots[n];
+  // Of a chunk in its own file, the region holds a stub: carried as it is
+  // stored, with the sectors it claims.
+  if (!slot.external) slot.extent = static_cast<int64_t>(record_.size());
+  const bool zlib = !slot.external && compression == kZlibCompression;
+  slot.checksumMissing = static_cast<uint8_t>(zlib ? inflater_.checksumMissing() : 0);
+  slot.checksum = inflater_.checksum();
+  result.whole = true;
+  return result;
+}
+
+}  // namespace anvil

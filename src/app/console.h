@@ -1,0 +1,35 @@
+#pragma once
+
+// Where the program's lines go. This room is the only one that prints: the
+// rooms below it hand up what they found, and the program turns that into
+// lines here.
+
+#include <cstdio>
+#include <string_view>
+
+namespace app {
+
+// A file's lines, written in the order they come.
+class Output {
+ public:
+  virtual ~Output() = default;
+  virtual void write(std::string_view text) = 0;
+  // printf-style, nothing added: each text carries its own line end.
+  void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Makes what was written so far visible; false when the output failed.
+  virtual bool flush() { return true; }
+};
+
+// A standard stream: standard output, or standard error for a program whose
+// standard output holds something else (trees).
+class StreamOutput : public Output {
+ public:
+  explicit StreamOutput(std::FILE* stream) : stream_(stream) {}
+  void write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stream_); }
+  bool flush() override { return std::fflush(stream_) == 0 && !std::ferror(stream_); }
+
+ private:
+  std::FILE* stream_;
+};
+
+}  // namespace app

@@ -1,0 +1,254 @@
+#include "app/mend.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "anvil/nbt_file.h"
+#include "anvil/region_writer.h"
+#include "app/chunk_loader.h"
+#include "app/messages.h"
+#include "app/rewrite.h"
+#include "app/slot_scan.h"
+#include "books/places.h"
+#include "fsio/files.h"
+#include "nbt/writer.h"
+
+namespace app {
+
+namespace {
+
+using anvil::CodecStatus;
+using anvil::NewRecord;
+using anvil::RegionFile;
+using anvil::slotX;
+using anvil::slotZ;
+using books::Finding;
+
+// Whether a named tag's bytes read back whole, within the reader's limits.
+bool readsBack(const ByteBuffer& bytes) {
+  nbt::ByteCursor cursor(bytes.data() + 3, bytes.size() - 3);  // past the root's type and empty name
+  nbt::Tree tree;
+  return tree.read(bytes[0], cursor, [](int, std::string_view) { return false; }) == nbt::Tree::Read::ok;
+}
+
+// Makes a repaired chunk's new record by loading and repairing it again (the
+// run keeps nothing of a chunk once its lines are out): the tag writer's
+// encoding of the repaired tree, compressed afresh.
+class RepairAgain : public anvil::RecordSource {
+ public:
+  RepairAgain(RegionFile& file, const RunOptions& options, Output& out)
+      : file_(file), loader_(options.zlibOnly, options.everywhere), out_(out) {}
+
+  NewRecord make(int n, ByteBuffer& record) override {
+    struct Silent : books::Report {
+      void add(Finding, const std::string&) override {}
+    } silent;
+    const ChunkLoader::Result result = loader_.load(file_, n, silent, ChunkLoader::Use::rewrite);
+    if (result.fatal) return NewRecord::fatal;
+    if (!result.repaired) {
+      // The scan repaired it; loading it again must too, unless the file changed.
+      out_.print("Warning: Chunk %i,%i did not load as it did a moment ago; it is kept exactly as it was stored\n",
+                 slotX(n), slotZ(n));
+      return NewRecord::keepStored;
+    }
+    // Reserved whole: growing it step by step would hold two copies at once.
+    nbt::Tag root = loader_.tree().root();
+    serialised_.clear();
+    serialised_.reserve(3 + root.payloadSize() + loader_.tree().growth());
+    nbt::writeNamedTag("", root, serialised_);
+    loader_.release();  // the inflated chunk, not needed beside the serialised one
+    // What is written must load as the game loads it, whatever the repair did.
+    if (!readsBack(serialised_)) {
+      out_.print("Warning: Chunk %i,%i would nest too deep or hold too many tags once repaired; it is kept exactly "
+                 "as it was stored\n",
+                 slotX(n), slotZ(n));
+      return NewRecord::keepStored;
+    }
+    // A chunk in its own file goes back there as the region's stub says it is stored.
+    const anvil::Slot& slot = file_.slots[n];
+    const CodecStatus status = anvil::makeRecord(serialised_.data(), serialised_.size(), record,
+                                                 slot.external ? slot.compression : anvil::kZlibCompression);
+    if (status.outcome != CodecStatus::ok) {
+      out_.write(anvil::codecLine(status));
+      if (status.outcome == CodecStatus::streamError) return NewRecord::fatal;
+      out_.print("Error: Chunk %i,%i failed to compress\n", slotX(n), slotZ(n));
+      return NewRecord::keepStored;
+    }
+    return NewRecord::made;
+  }
+
+ private:
+  RegionFile& file_;
+  ChunkLoader loader_;
+  ByteBuffer serialised_;
+  Output& out_;
+};
+
+// A run for one file, its failures turned into one line: the file stays as it was.
+template <typename Run>
+int reportingFailures(const char* path, Output& out, Run&& run) {
+  try {
+    return run();
+  } catch (const std::bad_alloc&) {
+    out.print("Error: out of memory; file '%s' is left as it was!\n", path);
+  } catch (const std::exception& e) {
+    out.print("Error: %s; file '%s' is left as it was!\n", e.what(), path);
+  }
+  return 1;
+}
+
+// A file that changed since it was read is not replaced: what was saved since would be lost.
+std::function<bool()> changedSince(const char* path, Output& out, std::function<bool()> unchanged) {
+  return [path, &out, unchanged] {
+    if (unchanged()) return false;
+    out.print("Error: file '%s' changed while it was being repaired; it is left as it was!\n", path);
+    return true;
+  };
+}
+
+// Writes slot n's repaired chunk back to its own file, with a region's care.
+int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output& out) {
+  ByteBuffer record;
+  const NewRecord made = source.make(n, record);
+  if (made != NewRecord::made) return made == NewRecord::fatal ? 1 : 0;  // said why; the file stays
+  const std::string path = file.externalPath(n);
+  const ByteBuffer stream(record.begin() + anvil::kRecordHeaderSize, record.end());
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int code = replaceWithBytes(path.c_str(), fd,
+                                    changedSince(path.c_str(), out, [&] { return fd >= 0 && file.externalUnchanged(n); }),
+                                    stream, out);
+  if (fd >= 0) close(fd);
+  return code;
+}
+
+// Writes what a scan repaired: the region and the chunks' own files.
+int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, Output& out) {
+  RepairAgain source(file, options, out);
+  // A chunk read from its own file goes back there; the region, which
+  // holds only its stub, is rewritten only for chunks it holds itself.
+  std::vector<int> external;
+  bool inRegion = false;
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
+    anvil::Slot& slot = file.slots[n];
+    if (!slot.rewritten) continue;
+    if (slot.external) {
+      slot.rewritten = false;
+      external.push_back(n);
+    } else {
+      inRegion = true;
+    }
+  }
+  // A file its user may not write stops the run before any is written.
+  std::vector<std::string> targets;
+  if (inRegion) targets.push_back(path);
+  for (int n : external) targets.push_back(file.externalPath(n));
+  for (const std::string& target : targets) {
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+      out.print("Error: unable to open file '%s' for output!\n", target.c_str());
+      return 1;
+    }
+  }
+  // The region first: when it cannot be written, neither is anything else.
+  if (inRegion && writeRegionFile(path, file, source, out, changedSince(path, out, [&] { return file.unchanged(path); })) != 0) {
+    return 1;
+  }
+  int code = 0;
+  for (int n : external) code = std::max(code, rewriteExternal(file, n, source, out));
+  return code;
+}
+
+void reportCheck(const char* path, long pages, const RunOptions& options, Output& out) {
+  if (pages == 0) out.print("No fixable problems found in '%s'.\n", path);
+  if (options.check) {
+    out.print("Check: %ld page%s would be repaired in '%s'; the file was not changed.\n", pages, pages == 1 ? "" : "s",
+              path);
+  }
+}
+
+}  // namespace
+
+FileResult mendRegion(const char* path, const RunOptions& options, Output& out) {
+  FileResult result;
+  result.code = reportingFailures(path, out, [&] {
+    RegionFile file;
+    if (const anvil::OpenStatus opened = file.open(path); !opened) {
+      reportOpen(opened, path, out);
+      return 1;
+    }
+    file.readExternal = options.everywhere;
+    const ScanResult scan = scanRegion(file, {options.zlibOnly, options.everywhere, options.threads}, out);
+    result.pagesRepaired = scan.pagesRepaired;
+    result.errors = scan.errorLines > 0;
+    if (scan.fatal) return 1;
+    reportCheck(path, scan.pagesRepaired, options, out);
+    result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
+    if (options.check || scan.pagesRepaired == 0) return 0;
+    return writeRepaired(path, file, options, out);
+  });
+  if (result.code != 0) result.errors = true;
+  return result;
+}
+
+bool isPlayerFile(const char* path) {
+  const size_t length = std::strlen(path);
+  return length > 4 && std::strcmp(path + length - 4, ".dat") == 0;
+}
+
+FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& out) {
+  FileResult result;
+  result.code = reportingFailures(path, out, [&] {
+    anvil::NbtFile file;
+    if (const anvil::NbtFileStatus loaded = file.load(path); !loaded) {
+      reportNbtFile(loaded, path, out);
+      return 1;
+    }
+    nbt::Tag root = file.tree().root();
+    // level.dat holds the player of a world played alone under Data; a
+    // player's own file is named by the player's id.
+    const std::string name = fsio::baseNameOf(path);
+    std::string owner;
+    nbt::Tag player;
+    if (nbt::Tag data = nbt::getCompound(root, "Data")) {
+      player = nbt::getCompound(data, "Player");
+      owner = "the player in " + name;
+    } else {
+      player = root;
+      owner = "player " + name.substr(0, name.size() - 4);
+    }
+    struct Printed : books::Report {
+      explicit Printed(Output& out) : out(out) {}
+      void add(Finding kind, const std::string& line) override {
+        if (kind == Finding::pageRepaired) ++pages;
+        out.write(line);
+      }
+      Output& out;
+      long pages = 0;
+    } report(out);
+    // Each player's data says its own version (players are upgraded when they
+    // join); level.dat's player may say only the world's.
+    books::Inspection inspection(report, nbt::getNumber(player, "DataVersion") ? player : nbt::getCompound(root, "Data"),
+                                 true);
+    const bool repaired = books::walkPlayer(player, owner, inspection);
+    result.pagesRepaired = report.pages;
+    reportCheck(path, report.pages, options, out);
+    if (options.check || !repaired) return 0;
+    ByteBuffer bytes;
+    const CodecStatus status = file.encode(bytes);
+    if (status.outcome != CodecStatus::ok) {
+      out.write(anvil::codecLine(status));
+      out.print("Error: file '%s' failed to compress; it is left as it was!\n", path);
+      return 1;
+    }
+    return replaceWithBytes(path, file.fd(), changedSince(path, out, [&] { return file.unchanged(path); }), bytes, out);
+  });
+  if (result.code != 0) result.errors = true;
+  return result;
+}
+
+}  // namespace app

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/console.h"
+
+namespace app {
+
+struct RunOptions {
+  bool zlibOnly = false;    // inflate with zlib alone (to compare with the faster inflater)
+  int threads = 0;          // threads that load chunks; 0: one per usable processor, at most two
+  bool check = false;       // report what would be repaired, write nothing
+  bool everywhere = false;  // look for books in every place a chunk can hold them
+};
+
+// What became of one file.
+struct FileResult {
+  int code = 0;            // its exit code: 0, or 1 when it could not be read or written (it is left as it was)
+  long pagesRepaired = 0;  // (in a check: that would be)
+  bool errors = false;     // an "Error: " or "ERROR: " line was printed for it
+  // No chunk holds a Level, and they carry the data version of 1.18 or
+  // later: a run everywhere would read them.
+  bool newerLayoutOnly = false;
+};
+
+// The whole run for one region file: load it, repair what can be repaired,
+// rewrite or report, every line to `out`. A rewrite writes the chunks read
+// from their own files back there.
+FileResult mendRegion(const char* path, const RunOptions& options, Output& out);
+
+// The whole run for a file of gzip-compressed NBT (a player's file, or
+// level.dat): repairs the books of the player (of Data.Player in level.dat),
+// and writes the file back, gzip-compressed, with a region's care.
+FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& out);
+
+// Whether `path` names such a file (its name ends in ".dat").
+bool isPlayerFile(const char* path);
+
+}  // namespace app

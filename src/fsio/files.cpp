@@ -1,0 +1,68 @@
+#include "fsio/files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace fsio {
+
+bool readFully(int fd, int64_t offset, uint8_t* into, size_t size) {
+  while (size > 0) {
+    const ssize_t n = pread(fd, into, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // the file ended early
+    if (n <= 0) return false;
+    into += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+bool writeFully(int fd, int64_t offset, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+FileIdentity FileIdentity::of(const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+          static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
+}
+
+bool FileIdentity::operator==(const FileIdentity& o) const {
+  return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
+         modifiedNanoseconds == o.modifiedNanoseconds;
+}
+
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void occupyStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one. Where there is no /dev/null,
+    // the root folder, which no one can write to through it, takes the place.
+    int opened = open("/dev/null", O_RDWR);
+    if (opened < 0) opened = open("/", O_RDONLY | O_DIRECTORY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
+}  // namespace fsio

@@ -1,0 +1,88 @@
+#pragma once
+
+// Replacing a file with care, as git's lockfile does: the new file is made
+// beside the old one under a temporary name (".<name>.pagemend-<pid>.tmp",
+// the name cut short where it would pass the system's limit), takes over
+// what the old file had that is not its bytes (owner, group, mode, extended
+// attributes and ACLs), is flushed to disk and renamed over it, and the
+// folder is flushed: at every moment the path names the old file or the whole
+// new one. The temporary is removed if anything fails, and by a terminating
+// signal (see signal_guard.h); one a killed run left is removed by the next
+// replacement of that file. The C library only.
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "fsio/signal_guard.h"
+
+namespace fsio {
+
+// Why a file was not replaced.
+struct Failure {
+  enum Kind {
+    none,
+    notWritable,         // its user may not write the file (though the folder would allow the rename)
+    cannotCreate,        // the new file cannot be made beside it
+    shutOut,             // the new file cannot keep the owner or group (`detail`), whose access it would take away
+    modeNotKept,         // the new file cannot take the old one's permission bits
+    attributesUnread,    // the old file's extended attributes cannot be listed
+    attributeNotCopied,  // one of them (`detail`) cannot be given to the new file
+    writeFailed,         // writing, flushing or renaming failed
+  };
+  Kind kind = none;
+  int error = 0;       // errno, where the system gave one
+  std::string detail;  // see the kinds
+  explicit operator bool() const { return kind != none; }
+};
+
+class Replacement {
+ public:
+  Replacement() = default;
+  ~Replacement() { abort(); }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  // Begins replacing `path` (what a symbolic link points at, so that the link
+  // stays a link): refuses a file its user may not write, makes the new file
+  // beside it and gives it what the old file had (its attributes read
+  // through `oldFd` when that is open). For a file not there yet, what
+  // `like` has (attributes read through `likeFd`), if given.
+  Failure begin(const std::string& path, int oldFd = -1, const struct stat* like = nullptr, int likeFd = -1);
+  // Where the new bytes go.
+  int fd() const { return fd_; }
+  // The file as it was found; null when there was none.
+  const struct stat* old() const { return hadOld_ ? &old_ : nullptr; }
+  // Flushes the new file to disk and closes it.
+  Failure finish();
+  // Renames the new file over the old one and flushes the folder. With
+  // `keepOld`, the old file stays beside it under another name until
+  // rollBack() puts it back or settle() gives it up.
+  Failure commit(bool keepOld = false);
+  // After commit(true): the old file back in place (or, where there was
+  // none, the new one removed).
+  void rollBack();
+  // After commit(true): the old file given up.
+  void settle();
+  // Removes the new file, unless it was committed.
+  void abort();
+
+ private:
+  std::string target_, temporary_, kept_;
+  int fd_ = -1;
+  bool hadOld_ = false, committed_ = false;
+  struct stat old_ {};
+  PendingFile pending_;
+};
+
+// The parts around the process id in the names of temporaries.
+constexpr const char* kTemporaryInfix = ".pagemend-";
+constexpr const char* kTemporarySuffix = ".tmp";
+constexpr const char* kKeptSuffix = ".old";
+
+// For tests of what the system rarely does: the next call of this kind made
+// by a replacement fails with `error`.
+enum class Call { fchown, fchmod, fsync, rename };
+void failNextCall(Call call, int error);
+
+}  // namespace fsio
