@@ -102,10 +102,23 @@ Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
   app::ChunkLoader loader(false, everywhere);
   Silent silent;
   std::map<std::pair<int64_t, int64_t>, std::shared_ptr<Bytes>> byPlace;
+  std::map<int64_t, std::pair<int, app::ChunkLoader::Result>> firstAt;  // slots that share a record load it once, as a run does
   for (int n = 0; n < anvil::kSlotCount; ++n) {
     if (file.slots[n].offset == 0) continue;
     Loaded::Chunk& chunk = loaded.chunks[n];
-    chunk.repaired = loader.load(file, n, silent, app::ChunkLoader::Use::rewrite).repaired;
+    const auto first = firstAt.find(file.slots[n].offset);
+    if (first != firstAt.end() && !file.slots[first->second.first].external) {
+      const anvil::Slot& was = file.slots[first->second.first];
+      if (first->second.second.whole) {
+        file.slots[n].extent = was.extent;
+        file.slots[n].checksumMissing = was.checksumMissing;
+        file.slots[n].checksum = was.checksum;
+      }
+    } else {
+      const app::ChunkLoader::Result result = loader.load(file, n, silent, app::ChunkLoader::Use::rewrite);
+      firstAt.emplace(file.slots[n].offset, std::make_pair(n, result));
+      chunk.repaired = result.repaired;
+    }
     if (const int64_t extent = file.extent(n); extent > 0) {
       const int64_t offset = file.slots[n].offset;
       std::shared_ptr<Bytes>& same = byPlace[{offset, extent}];
@@ -126,6 +139,14 @@ Loaded load(const std::string& path, const Bytes& bytes, bool everywhere) {
                   "a stream completed with its checksum does not inflate");
         }
       }
+    }
+    if (first != firstAt.end() && !file.slots[first->second.first].external) {
+      const Loaded::Chunk& shared = loaded.chunks[first->second.first];
+      chunk.repaired = shared.repaired;
+      chunk.kept = shared.kept;
+      chunk.repairedTree = shared.repairedTree;
+      loaded.anyRepaired |= chunk.repaired || chunk.kept;
+      continue;
     }
     loaded.anyRepaired |= chunk.repaired;
     if (!chunk.repaired) continue;
@@ -405,7 +426,10 @@ std::string pageRepair(const uint8_t* data, size_t size) {
 }
 
 std::string inflatersAgree(const uint8_t* data, size_t size) {
-  anvil::Inflater fast, zlib(/*zlibOnly=*/true);
+  // Bounded far below a chunk's bound: a bomb is refused as surely, and a
+  // seed of one takes no more than a moment on a busy machine.
+  constexpr size_t kLimit = size_t{16} << 20;
+  anvil::Inflater fast(false, kLimit), zlib(/*zlibOnly=*/true, kLimit);
   const anvil::CodecStatus a = fast.inflate(data, size), b = zlib.inflate(data, size);
   // Accepted: libdeflate reads whole, its checksum matching, a stream that
   // zlib refuses for how it is encoded (code lengths beyond the format's

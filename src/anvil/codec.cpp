@@ -1,10 +1,8 @@
 #include "anvil/codec.h"
 
 #include <libdeflate.h>
-#include <lz4.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <xxhash.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -57,7 +55,8 @@ std::string codecLine(const CodecStatus& status) {
   }
 }
 
-Inflater::Inflater(bool zlibOnly) : zlibOnly_(zlibOnly), fast_(libdeflate_alloc_decompressor()) {
+Inflater::Inflater(bool zlibOnly, size_t limit)
+    : zlibOnly_(zlibOnly), limit_(limit), fast_(libdeflate_alloc_decompressor()) {
   if (!fast_) throw std::bad_alloc();
 }
 
@@ -98,16 +97,16 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
   if (!zlibOnly_) {
     size_t want = std::max({capacity_, 4 * size, kStep});
     for (;;) {
-      reserve(std::min(want, kMaxChunkBytes));
+      reserve(std::min(want, limit_));
       // Never more than the bound, whatever room an earlier chunk left.
-      const size_t room = std::min(capacity_, kMaxChunkBytes);
+      const size_t room = std::min(capacity_, limit_);
       size_t produced = 0;
       const libdeflate_result r = libdeflate_zlib_decompress(fast_, data, size, buffer_, room, &produced);
       if (r == LIBDEFLATE_SUCCESS) {
         size_ = produced;
         return {};
       }
-      if (r != LIBDEFLATE_INSUFFICIENT_SPACE || room >= kMaxChunkBytes) break;
+      if (r != LIBDEFLATE_INSUFFICIENT_SPACE || room >= limit_) break;
       want = 2 * room;
     }
   }
@@ -128,13 +127,13 @@ CodecStatus Inflater::gunzip(const uint8_t* data, size_t size, size_t* consumed)
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
   for (;;) {
-    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, kMaxChunkBytes + kStep)));
+    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, limit_ + kStep)));
     stream.next_out = buffer_ + size_;
     stream.avail_out = static_cast<uInt>(kStep);
     r = ::inflate(&stream, Z_NO_FLUSH);
     if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
     size_ += kStep - stream.avail_out;
-    if (size_ > kMaxChunkBytes) {
+    if (size_ > limit_) {
       inflateEnd(&stream);
       return {CodecStatus::tooLarge, "inflate", r};
     }
@@ -149,71 +148,6 @@ CodecStatus Inflater::gunzip(const uint8_t* data, size_t size, size_t* consumed)
   inflateEnd(&stream);
   if (r != Z_STREAM_END) return {CodecStatus::failed, "inflateEnd", r};
   return {};
-}
-
-namespace {
-
-// The block stream of Java's LZ4BlockOutputStream: each block a header
-// ("LZ4Block", a token, the compressed and the original length and the
-// checksum, little-endian), then its data; a block of lengths 0 ends it.
-constexpr uint8_t kLz4Magic[8] = {'L', 'Z', '4', 'B', 'l', 'o', 'c', 'k'};
-constexpr size_t kLz4HeaderSize = 8 + 1 + 4 + 4 + 4;
-constexpr uint8_t kLz4Raw = 0x10, kLz4Compressed = 0x20;  // the token's high half
-constexpr uint32_t kLz4Seed = 0x9747B28C;                 // of the checksum: xxHash32, its top 4 bits dropped
-constexpr uint32_t kLz4ChecksumMask = 0x0FFFFFFF;
-constexpr int kLz4BlockLevel = 6;  // blocks of 2^(10 + 6) = 64 KiB, as the game writes them
-
-uint32_t loadLe32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void appendLe32(ByteBuffer& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint32_t lz4Checksum(const uint8_t* data, size_t size) {
-  return static_cast<uint32_t>(XXH32(data, size, kLz4Seed)) & kLz4ChecksumMask;
-}
-
-CodecStatus damaged(const char* what, int block) { return {CodecStatus::damaged, what, block}; }
-
-}  // namespace
-
-CodecStatus Inflater::unpackLz4(const uint8_t* data, size_t size) {
-  size_ = 0;
-  checksumMissing_ = 0;
-  size_t at = 0;
-  for (int block = 0;; ++block) {
-    if (at == size) return {};  // no end mark: see the header
-    if (size - at < kLz4HeaderSize) return damaged("its LZ4 stream ends inside block %d", block);
-    const uint8_t* header = data + at;
-    const int method = header[8] & 0xF0;
-    const int level = 10 + (header[8] & 0x0F);
-    const uint32_t compressed = loadLe32(header + 9), original = loadLe32(header + 13), check = loadLe32(header + 17);
-    if (std::memcmp(header, kLz4Magic, sizeof kLz4Magic) != 0) {
-      return damaged("LZ4 block %d does not begin with \"LZ4Block\"", block);
-    }
-    // The checks Java's reader makes; a length above 2^31 is negative to it.
-    if ((method != kLz4Raw && method != kLz4Compressed) || original > (uint32_t{1} << level) ||
-        compressed > 0x7FFFFFFFu || (original == 0) != (compressed == 0) ||
-        (method == kLz4Raw && original != compressed) || (original == 0 && check != 0)) {
-      return damaged("LZ4 block %d has an invalid header", block);
-    }
-    at += kLz4HeaderSize;
-    if (original == 0) return {};  // the end mark
-    if (size - at < compressed) return damaged("its LZ4 stream ends inside block %d", block);
-    if (size_ + original > kMaxChunkBytes) return {CodecStatus::tooLarge, "LZ4", 0};
-    reserve(size_ + original);
-    uint8_t* into = buffer_ + size_;
-    if (method == kLz4Raw) {
-      std::memcpy(into, data + at, original);
-    } else if (LZ4_decompress_safe(reinterpret_cast<const char*>(data + at), reinterpret_cast<char*>(into),
-                                   static_cast<int>(compressed), static_cast<int>(original)) !=
-               static_cast<int>(original)) {
-      return damaged("LZ4 block %d is damaged", block);
-    }
-    if (lz4Checksum(into, original) != check) return damaged("LZ4 block %d fails its checksum", block);
-    size_ += original;
-    at += compressed;
-  }
 }
 
 // inflateInit: Z_OK, or Z_MEM_ERROR / Z_VERSION_ERROR / Z_STREAM_ERROR, all
@@ -243,13 +177,13 @@ CodecStatus Inflater::drain(z_stream& stream, const uint8_t* data, size_t size, 
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);  // records are shorter than 2 GiB
   do {
-    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, kMaxChunkBytes + kStep)));
+    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, limit_ + kStep)));
     stream.next_out = buffer_ + size_;
     stream.avail_out = static_cast<uInt>(kStep);
     r = ::inflate(&stream, Z_NO_FLUSH);
     if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
     size_ += kStep - stream.avail_out;
-    if (size_ > kMaxChunkBytes) {
+    if (size_ > limit_) {
       inflateEnd(&stream);
       return {CodecStatus::tooLarge, "inflate", r};
     }
@@ -323,33 +257,6 @@ CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
 
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output) {
   return deflateWrapped(data, size, output, 16 + MAX_WBITS);  // gzip's wrapping, not zlib's
-}
-
-void lz4Pack(const uint8_t* data, size_t size, ByteBuffer& output) {
-  constexpr size_t kBlock = size_t{1} << (10 + kLz4BlockLevel);
-  std::vector<char> packed(static_cast<size_t>(LZ4_compressBound(static_cast<int>(kBlock))));
-  auto header = [&](int method, uint32_t compressed, uint32_t original, uint32_t check) {
-    output.insert(output.end(), kLz4Magic, kLz4Magic + sizeof kLz4Magic);
-    output.push_back(static_cast<uint8_t>(method | kLz4BlockLevel));
-    appendLe32(output, compressed);
-    appendLe32(output, original);
-    appendLe32(output, check);
-  };
-  for (size_t at = 0; at < size; at += kBlock) {
-    const size_t n = std::min(kBlock, size - at);
-    const int made = LZ4_compress_default(reinterpret_cast<const char*>(data + at), packed.data(), static_cast<int>(n),
-                                          static_cast<int>(packed.size()));
-    // As Java's writer: a block that does not shrink is stored as it is.
-    const bool raw = made <= 0 || static_cast<size_t>(made) >= n;
-    header(raw ? kLz4Raw : kLz4Compressed, static_cast<uint32_t>(raw ? n : static_cast<size_t>(made)),
-           static_cast<uint32_t>(n), lz4Checksum(data + at, n));
-    if (raw) {
-      output.insert(output.end(), data + at, data + at + n);
-    } else {
-      output.insert(output.end(), packed.data(), packed.data() + made);
-    }
-  }
-  header(kLz4Raw, 0, 0, 0);
 }
 
 CodecStatus compressAs(uint8_t compression, const uint8_t* data, size_t size, ByteBuffer& output) {

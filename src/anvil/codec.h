@@ -40,7 +40,8 @@ std::string codecReason(const CodecStatus& status);
 // checksumMissing().
 class Inflater {
  public:
-  explicit Inflater(bool zlibOnly = false);
+  // Output past `limit` is refused (the fuzzers ask for less than a chunk may hold).
+  explicit Inflater(bool zlibOnly = false, size_t limit = kMaxChunkBytes);
   ~Inflater();
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
@@ -76,6 +77,7 @@ class Inflater {
   void reserve(size_t capacity);
 
   bool zlibOnly_;
+  size_t limit_;
   libdeflate_decompressor* fast_;
   uint8_t* buffer_ = nullptr;  // not zero-filled: only pages the inflater writes are ever touched
   size_t capacity_ = 0;

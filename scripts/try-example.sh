@@ -3,8 +3,8 @@
 # (examples/broken-books.mca): the first run repairs, the second finds nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tools/ensure-packages.sh
-ensure_packages cmake make g++ zlib1g-dev libdeflate-dev
+source scripts/ensure-packages.sh
+ensure_packages cmake make g++ zlib1g-dev libdeflate-dev liblz4-dev libxxhash-dev
 
 cmake -S . -B build/example -DCMAKE_BUILD_TYPE=Release -DPAGEMEND_TESTS=OFF > /dev/null
 cmake --build build/example -j "$(nproc 2>/dev/null || echo 2)" --target pagemend > /dev/null

@@ -6,27 +6,38 @@
 # (installed with dpkg under CI, unpacked to a scratch folder otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tools/ensure-packages.sh
-ensure_packages cmake make g++ zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  clang libclang-rt-14-dev util-linux dpkg-dev attr acl
+source scripts/ensure-packages.sh
+ensure_packages cmake make g++ zlib1g-dev libdeflate-dev liblz4-dev libxxhash-dev libgtest-dev libgmock-dev \
+  libbenchmark-dev clang libclang-rt-14-dev util-linux dpkg-dev attr acl
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# Each part says how long it took, so that a slow run shows where.
+started=$SECONDS
+part() {
+  [ -n "${part:-}" ] && echo "== $part: $((SECONDS - started)) s =="
+  part=$1
+  started=$SECONDS
+  [ -n "$part" ] && echo "== $part =="
+  return 0
+}
 
-echo "== normal build =="
+part "normal build"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPAGEMEND_WERROR=ON -DPAGEMEND_BENCH=ON
 cmake --build build/release -j "$jobs"
+part "normal tests"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
-echo "== sanitizer build (ASan + UBSan) =="
+part "sanitizer build (ASan + UBSan)"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGEMEND_WERROR=ON -DPAGEMEND_SANITIZE=ON
 cmake --build build/sanitize -j "$jobs"
+part "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
-echo "== fuzzing (clang, libFuzzer) =="
+part "fuzzing (clang, libFuzzer)"
 bash fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}" build/release/fuzz/make_corpus
 
-echo "== Debian package =="
+part "Debian package"
 (cd build/release && cpack -G DEB > /dev/null)
 deb=$(ls build/release/pagemend_*_*.deb | head -n 1)
 [ "$(dpkg-deb -c "$deb" | grep -cE 'man1/pagemend(-world|-dump)?\.1')" -eq 3 ] || { echo "a manual page is missing from $deb"; exit 1; }
@@ -47,3 +58,4 @@ PAGEMEND="$installed/pagemend" "$installed/pagemend-world" --check "$scratch/wor
 "$installed/pagemend-dump" "$region" 0 0 | grep -q '"title":"Farm Notes"'
 echo "$(basename "$deb"): the packaged programs repaired and examined the example"
 rm -rf "$scratch"
+part ""
