@@ -99,7 +99,7 @@ Outcome run(const std::string& command, const Input& input, const std::string& v
   ScratchDir scratch;
   const std::vector<std::pair<std::string, std::string>> words = {
       {"REGION", scratch.file("r.0.0.mca")}, {"MISSING", scratch.file("missing.mca")}, {"FOLDER", scratch.path()},
-      {"pagemend-dump", PAGEMEND_DUMP_BINARY}, {"pagemend-world", PAGEMEND_SOURCE_DIR "/tools/pagemend-world"},
+      {"pagemend-dump", PAGEMEND_DUMP_BINARY}, {"pagemend-world", PAGEMEND_WORLD_BINARY},
       {"pagemend", PAGEMEND_BINARY}};
   if (input.present) writeFile(words[0].second, input.bytes);
   for (const auto& [name, bytes] : input.files) {

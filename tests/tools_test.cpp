@@ -14,7 +14,7 @@ using namespace testing_support;
 namespace {
 
 std::string world(const std::string& args) {
-  return "PAGEMEND=" + quoted(PAGEMEND_BINARY) + " bash " + quoted(std::string(PAGEMEND_SOURCE_DIR) + "/tools/pagemend-world") +
+  return quoted(PAGEMEND_WORLD_BINARY) +
          " " + args;
 }
 

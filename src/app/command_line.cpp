@@ -8,36 +8,53 @@ namespace app {
 
 namespace {
 
-void printUsage(std::FILE* to, const char* program) { std::fprintf(to, "Usage: %s [OPTIONS] FILE...\n", program); }
-
 enum LongOnly { kCheck = 256, kEverywhere, kVersion };
 
 const option kOptions[] = {
     {"check", no_argument, nullptr, kCheck},
     {"everywhere", no_argument, nullptr, kEverywhere},
+    {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
 
+// 1 to 9999, written plainly.
+bool readJobs(const char* text, int& jobs) {
+  const std::string digits = text;
+  if (digits.empty() || digits.size() > 4 || digits[0] == '0' || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  jobs = std::stoi(digits);
+  return true;
+}
+
 }  // namespace
 
-CommandLine readCommandLine(int argc, char** argv, RunOptions defaults) {
+CommandLine readCommandLine(int argc, char** argv, RunOptions defaults, bool world) {
   CommandLine line;
   line.options = defaults;
-  if (argc < 2) {
+  if (argc < 2 && !world) {
     line.action = CommandLine::syntax;
     return line;
   }
   opterr = 0;  // its messages are ours
-  optind = 0;  // from the start, and GNU's way: options among the files
-  for (int c; (c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+  optind = 0;  // from the start, and GNU's way: options among the paths
+  for (int c; (c = getopt_long(argc, argv, "hj:", kOptions, nullptr)) != -1;) {
     switch (c) {
       case kCheck:
         line.options.check = true;
         break;
       case kEverywhere:
         line.options.everywhere = true;
+        break;
+      case 'j':
+        if (!readJobs(optarg, line.options.jobs)) {
+          line.action = CommandLine::mistaken;
+          line.mistake = CommandLine::badJobs;
+          line.what = optarg;
+          return line;
+        }
         break;
       case 'h':
         line.action = CommandLine::help;
@@ -47,52 +64,109 @@ CommandLine readCommandLine(int argc, char** argv, RunOptions defaults) {
         return line;
       default:
         line.action = CommandLine::mistaken;
-        line.mistake = "unknown option '" + std::string(optopt && optopt < 256 ? std::string("-") + static_cast<char>(optopt)
-                                                                            : argv[optind - 1]) + "'";
+        line.mistake = CommandLine::unknownOption;
+        line.what = optopt && optopt < 256 && optopt != 'j' ? std::string("-") + static_cast<char>(optopt)
+                                                            : std::string(argv[optind - 1]);
         return line;
     }
   }
   for (int i = optind; i < argc; ++i) line.paths.push_back(argv[i]);
   if (line.paths.empty()) {
     line.action = CommandLine::mistaken;
-    line.mistake = "no file named";
+    line.mistake = CommandLine::nothingNamed;
   }
   return line;
 }
 
 void printHelp(const char* program) {
-  printUsage(stdout, program);
+  std::printf("Usage: %s [OPTIONS] PATH...\n", program);
   std::printf(
-      "Repairs the written books in Minecraft region files (.mca, .mcr): a page stored\n"
-      "as plain text becomes the JSON text the game expects. Each file is read whole\n"
-      "and rewritten only when a page of it was repaired; a rewrite replaces the file\n"
-      "at once, so that it is always either the old file or the whole new one.\n"
+      "Repairs the written books in Minecraft region files (.mca, .mcr): a page the\n"
+      "game cannot read becomes what it reads. Each file is read whole and rewritten\n"
+      "only when a page of it was repaired; a rewrite replaces the file at once, so\n"
+      "that it is always either the old file or the whole new one.\n"
+      "\n"
+      "A PATH is a region file; with --everywhere also a player's file (*.dat) or\n"
+      "level.dat; or a world's folder (one holding level.dat, region/ or dimensions/),\n"
+      "for every region file of every dimension of the world (with --everywhere also\n"
+      "its entity files, players' files and level.dat).\n"
       "\n"
       "Options:\n"
-      "  --check      report what would be repaired, and write nothing\n"
-      "  --everywhere look for books in every place they can lie: also lecterns,\n"
-      "               glow item frames, the items of every entity (minecarts, boats,\n"
-      "               animals, villagers, armor stands, items on the ground), the\n"
-      "               chunks of Minecraft 1.18 and later, and entity files\n"
-      "               (entities/r.X.Z.mca)\n"
-      "  -h, --help   print this help and exit\n"
-      "  --version    print the version and exit\n"
-      "  --           end of the options: every later argument is a file\n"
+      "  --check       report what would be repaired, and write nothing\n"
+      "  --everywhere  look for books in every place they can lie: also lecterns,\n"
+      "                glow item frames, the items of every entity (minecarts, boats,\n"
+      "                animals, villagers, armor stands, items on the ground), the\n"
+      "                chunks of Minecraft 1.18 and later, and entity files\n"
+      "                (entities/r.X.Z.mca)\n"
+      "  -j, --jobs N  run N files side by side (default: the number of processors)\n"
+      "  -h, --help    print this help and exit\n"
+      "  --version     print the version and exit\n"
+      "  --            end of the options: every later argument is a path\n"
       "\n"
-      "With several files, each one's lines follow a line \"== FILE\".\n"
+      "With several files, each one's lines follow a line \"== FILE\"; a run over a\n"
+      "world ends with a summary. Progress goes to standard error when it is a\n"
+      "terminal.\n"
       "\n"
       "Exit status:\n"
-      "  0  every file was read, and rewritten if a page of it was repaired; chunks\n"
-      "     that could not be read are reported and left exactly as they are\n"
-      "  1  a file could not be read or rewritten; it is left as it was\n"
-      "  2  the command line is wrong; no file was touched\n");
+      "  0    every file was read, and rewritten if a page of it was repaired; chunks\n"
+      "       that could not be read are reported and left exactly as they are\n"
+      "  1    a file (or a world's folder) could not be read or rewritten; it is left\n"
+      "       as it was\n"
+      "  2    the command line is wrong; no file was touched\n"
+      "  141  in a run over a world, the output was closed before the end\n");
 }
 
-int commandLineError(const char* program, const std::string& what) {
-  std::fprintf(stderr, "Error: %s\n", what.c_str());
-  printUsage(stderr, program);
+void printWorldHelp() {
+  std::printf(
+      "Usage: pagemend-world [--check] [--everywhere] [-j N] WORLD\n"
+      "Runs pagemend on every region file of a Minecraft world: the .mca and .mcr\n"
+      "files in WORLD/region, WORLD/DIM-1/region, WORLD/DIM1/region and the region\n"
+      "folder of every dimension under WORLD/dimensions. Each file's lines follow a\n"
+      "line \"== FILE\"; a summary ends the output. Hints go to standard error, as does\n"
+      "progress when it is a terminal. It is pagemend over a world's folder (pagemend\n"
+      "WORLD does the same), kept for the scripts that call it.\n"
+      "\n"
+      "Options:\n"
+      "  --check          report what would be repaired, and write nothing\n"
+      "  --everywhere     look for books in every place they can lie; the entity\n"
+      "                   files of each dimension (WORLD/entities, ...), the players'\n"
+      "                   files (WORLD/playerdata) and WORLD/level.dat are run too\n"
+      "  -j, --jobs N     handle N files at a time (default: the number of cores)\n"
+      "  -h, --help       print this help and exit\n"
+      "  --version        print the version and exit\n"
+      "  --               end of the options\n"
+      "\n"
+      "WORLD is the world's folder, the one that holds level.dat; several may be named.\n"
+      "Exit status: 0 when every file was read (and rewritten where a page of it was\n"
+      "repaired); 1 when a file could not be read or rewritten, the world cannot be\n"
+      "read, or the command line is wrong; 141 when the output was closed before the end.\n");
+}
+
+int commandLineError(const char* program, const CommandLine& line) {
+  switch (line.mistake) {
+    case CommandLine::unknownOption:
+      std::fprintf(stderr, "Error: unknown option '%s'\n", line.what.c_str());
+      break;
+    case CommandLine::badJobs:
+      std::fprintf(stderr, "Error: -j needs a number from 1 to 9999, not '%s'\n", line.what.c_str());
+      break;
+    default:
+      std::fprintf(stderr, "Error: no file named\n");
+  }
+  std::fprintf(stderr, "Usage: %s [OPTIONS] PATH...\n", program);
   std::fprintf(stderr, "Try '%s --help' for more.\n", program);
   return 2;
+}
+
+int worldCommandLineError(const CommandLine& line) {
+  if (line.mistake == CommandLine::badJobs) {
+    std::fprintf(stderr, "Error: -j needs a number from 1 to 9999, not '%s'\n", line.what.c_str());
+    return 1;
+  }
+  if (line.mistake == CommandLine::unknownOption) std::fprintf(stderr, "Error: unknown option '%s'\n", line.what.c_str());
+  std::fprintf(stderr, "Usage: pagemend-world [--check] [--everywhere] [-j N] WORLD\n");
+  std::fprintf(stderr, "Try 'pagemend-world --help' for more.\n");
+  return 1;
 }
 
 }  // namespace app

@@ -1,6 +1,7 @@
 #include "app/mend.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
@@ -55,6 +56,7 @@ class RepairAgain : public anvil::RecordSource {
       // The scan repaired it; loading it again must too, unless the file changed.
       out_.print("Warning: Chunk %i,%i did not load as it did a moment ago; it is kept exactly as it was stored\n",
                  slotX(n), slotZ(n));
+      kept[n] = true;
       return NewRecord::keepStored;
     }
     // Reserved whole: growing it step by step would hold two copies at once.
@@ -68,6 +70,7 @@ class RepairAgain : public anvil::RecordSource {
       out_.print("Warning: Chunk %i,%i would nest too deep or hold too many tags once repaired; it is kept exactly "
                  "as it was stored\n",
                  slotX(n), slotZ(n));
+      kept[n] = true;
       return NewRecord::keepStored;
     }
     // A chunk in its own file goes back there as the region's stub says it is stored.
@@ -78,10 +81,20 @@ class RepairAgain : public anvil::RecordSource {
       out_.write(anvil::codecLine(status));
       if (status.outcome == CodecStatus::streamError) return NewRecord::fatal;
       out_.print("Error: Chunk %i,%i failed to compress\n", slotX(n), slotZ(n));
+      kept[n] = true;
       return NewRecord::keepStored;
     }
     return NewRecord::made;
   }
+
+  void keptTooLarge(int n, int64_t sectors) override {
+    out_.print("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is kept "
+               "exactly as it was stored\n",
+               slotX(n), slotZ(n), static_cast<long long>(sectors));
+    kept[n] = true;
+  }
+
+  std::array<bool, anvil::kSlotCount> kept{};  // repaired slots written as they were stored after all
 
  private:
   RegionFile& file_;
@@ -127,8 +140,10 @@ int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output
   return code;
 }
 
-// Writes what a scan repaired: the region and the chunks' own files.
-int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, Output& out) {
+// Writes what a scan repaired: the region and the chunks' own files; counts
+// the pages of what was written.
+int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan,
+                  FileResult& result, Output& out) {
   RepairAgain source(file, options, out);
   // A chunk read from its own file goes back there; the region, which
   // holds only its stub, is rewritten only for chunks it holds itself.
@@ -158,8 +173,15 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
   if (inRegion && writeRegionFile(path, file, source, out, changedSince(path, out, [&] { return file.unchanged(path); })) != 0) {
     return 1;
   }
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
+    if (file.slots[n].rewritten && !source.kept[n]) result.pagesWritten += scan.pagesBySlot[n];
+  }
   int code = 0;
-  for (int n : external) code = std::max(code, rewriteExternal(file, n, source, out));
+  for (int n : external) {
+    const int written = rewriteExternal(file, n, source, out);
+    if (written == 0 && !source.kept[n]) result.pagesWritten += scan.pagesBySlot[n];
+    code = std::max(code, written);
+  }
   return code;
 }
 
@@ -182,14 +204,14 @@ FileResult mendRegion(const char* path, const RunOptions& options, Output& out) 
       return 1;
     }
     file.readExternal = options.everywhere;
-    const ScanResult scan = scanRegion(file, {options.zlibOnly, options.everywhere, options.threads}, out);
+    const ScanResult scan = scanRegion(file, {options.zlibOnly, options.everywhere, options.threads, options.spare}, out);
     result.pagesRepaired = scan.pagesRepaired;
     result.errors = scan.errorLines > 0;
     if (scan.fatal) return 1;
     reportCheck(path, scan.pagesRepaired, options, out);
     result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
     if (options.check || scan.pagesRepaired == 0) return 0;
-    return writeRepaired(path, file, options, out);
+    return writeRepaired(path, file, options, scan, result, out);
   });
   if (result.code != 0) result.errors = true;
   return result;
@@ -245,7 +267,10 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
       out.print("Error: file '%s' failed to compress; it is left as it was!\n", path);
       return 1;
     }
-    return replaceWithBytes(path, file.fd(), changedSince(path, out, [&] { return file.unchanged(path); }), bytes, out);
+    const int code =
+        replaceWithBytes(path, file.fd(), changedSince(path, out, [&] { return file.unchanged(path); }), bytes, out);
+    if (code == 0) result.pagesWritten = report.pages;
+    return code;
   });
   if (result.code != 0) result.errors = true;
   return result;

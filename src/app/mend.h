@@ -4,17 +4,22 @@
 
 namespace app {
 
+class SpareProcessors;
+
 struct RunOptions {
   bool zlibOnly = false;    // inflate with zlib alone (to compare with the faster inflater)
   int threads = 0;          // threads that load chunks; 0: one per usable processor, at most two
   bool check = false;       // report what would be repaired, write nothing
   bool everywhere = false;  // look for books in every place a chunk can hold them
+  int jobs = 0;             // files run side by side; 0: one per usable processor
+  SpareProcessors* spare = nullptr;  // see ScanOptions
 };
 
 // What became of one file.
 struct FileResult {
   int code = 0;            // its exit code: 0, or 1 when it could not be read or written (it is left as it was)
   long pagesRepaired = 0;  // (in a check: that would be)
+  long pagesWritten = 0;   // of those, the pages of what was written (a region, chunks' own files)
   bool errors = false;     // an "Error: " or "ERROR: " line was printed for it
   // No chunk holds a Level, and they carry the data version of 1.18 or
   // later: a run everywhere would read them.

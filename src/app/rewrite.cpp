@@ -57,11 +57,7 @@ class RegionRewrite : public anvil::RecordSource {
 
   anvil::NewRecord make(int n, ByteBuffer& record) override { return source_.make(n, record); }
 
-  void keptTooLarge(int n, int64_t sectors) override {
-    out_.print("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is kept "
-               "exactly as it was stored\n",
-               anvil::slotX(n), anvil::slotZ(n), static_cast<long long>(sectors));
-  }
+  void keptTooLarge(int n, int64_t sectors) override { source_.keptTooLarge(n, sectors); }
 
   // Named by the folder the region was named in (a link's, if it is one),
   // as the game names such files; made like the region.

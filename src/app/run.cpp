@@ -1,50 +1,74 @@
 #include "app/run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/command_line.h"
+#include "app/file_run.h"
+#include "app/world.h"
 
 namespace app {
 
-int runPagemend(int argc, char** argv, RunOptions defaults) {
-  // Messages name the program as it was started, as the syntax line always did.
-  const char* program = argc > 0 ? argv[0] : "pagemend";
-  StreamOutput out(stdout);
-  const CommandLine line = readCommandLine(argc, argv, defaults);
-  switch (line.action) {
-    case CommandLine::syntax:
-      out.print("Syntax: %s <filename.mcr/mca>\n", program);
-      return 1;
-    case CommandLine::help:
-      printHelp(program);
-      return 0;
-    case CommandLine::version:
-      std::printf("pagemend %s\n", PAGEMEND_VERSION);
-      return 0;
-    case CommandLine::mistaken:
-      return commandLineError(program, line.mistake);
-    case CommandLine::run:
-      break;
+namespace {
+
+bool endsWith(const std::string& text, const char* end) {
+  const size_t n = std::strlen(end);
+  return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
+}
+
+// Every file of a run, in order: those named, and the worlds' files.
+Listing listTargets(const std::vector<std::string>& paths, const RunOptions& options, bool& worlds) {
+  Listing listing;
+  worlds = false;
+  for (const std::string& path : paths) {
+    if (isWorld(path)) {
+      worlds = true;
+      listWorld(path, options.everywhere, listing);
+    } else {
+      // A player's file or level.dat is read as such only when asked to look everywhere.
+      struct stat info;
+      const int64_t size = stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
+      listing.files.push_back({path, options.everywhere && endsWith(path, ".dat"), size});
+    }
   }
-  const RunOptions& options = line.options;
-  int code = 0;
-  for (const std::string& name : line.paths) {
-    const char* path = name.c_str();
-    if (line.paths.size() > 1) out.print("== %s\n", path);
-    // A player's file or level.dat is read as such only when asked to look everywhere.
-    const FileResult result =
-        options.everywhere && isPlayerFile(path) ? mendPlayerFile(path, options, out) : mendRegion(path, options, out);
-    code = std::max(code, result.code);
-    if (result.newerLayoutOnly) {
-      // Not one of the lines a run promises on its output (and then nothing
-      // was repaired): a word to the user.
-      out.flush();
+  return listing;
+}
+
+// Runs the listed files; with `worlds`, the summary and what could not be read follow.
+int runTargets(const Listing& listing, const RunOptions& options, bool worlds, bool headers) {
+  int64_t bytes = 0;
+  for (const Target& file : listing.files) bytes += file.size;
+  Progress progress(listing.files.size(), bytes, options.check);
+  OutputBesideProgress out(stdout, progress);
+  const RunTotals totals = runFiles(listing.files, options, headers, worlds, out, progress);
+  progress.finish();
+  int code = totals.code;
+  if (worlds && totals.outputClosed) return 141;  // as a program that the closed pipe ended
+  if (worlds) {
+    out.print("== Summary\nFiles examined: %zu\n%s: %zu\n%s: %ld\nFiles with errors: %zu\n", totals.files,
+              options.check ? "Files that would be repaired" : "Files repaired", totals.repaired,
+              options.check ? "Pages that would be repaired" : "Pages repaired", totals.pages, totals.withErrors);
+    for (const std::string& folder : listing.unreadable) out.print("Error: the folder '%s' could not be read\n", folder.c_str());
+    if (!listing.unreadable.empty()) code = 1;
+  }
+  if (totals.levelless > 0) {
+    // Not one of the lines a run promises on its output (and then nothing
+    // was repaired): a word to the user, once.
+    out.flush();
+    if (totals.levelless == 1) {
       std::fprintf(stderr,
-                   "Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and "
-                   "later; pagemend --everywhere reads them.\n",
-                   path);
+                   "Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and later; "
+                   "pagemend --everywhere reads them.\n",
+                   totals.firstLevelless.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "Hint: no chunk of '%s' or of %zu other files holds a Level compound, as in regions saved by "
+                   "Minecraft 1.18 and later; pagemend --everywhere reads them.\n",
+                   totals.firstLevelless.c_str(), totals.levelless - 1);
     }
   }
   // A check's report is all it makes: one that could not be written is a
@@ -55,6 +79,63 @@ int runPagemend(int argc, char** argv, RunOptions defaults) {
     code = std::max(code, 1);
   }
   return code;
+}
+
+}  // namespace
+
+int runPagemend(int argc, char** argv, RunOptions defaults) {
+  // Messages name the program as it was started, as the syntax line always did.
+  const char* program = argc > 0 ? argv[0] : "pagemend";
+  const CommandLine line = readCommandLine(argc, argv, defaults);
+  switch (line.action) {
+    case CommandLine::syntax:
+      std::printf("Syntax: %s <filename.mcr/mca>\n", program);
+      return 1;
+    case CommandLine::help:
+      printHelp(program);
+      return 0;
+    case CommandLine::version:
+      std::printf("pagemend %s\n", PAGEMEND_VERSION);
+      return 0;
+    case CommandLine::mistaken:
+      return commandLineError(program, line);
+    case CommandLine::run:
+      break;
+  }
+  bool worlds;
+  const Listing listing = listTargets(line.paths, line.options, worlds);
+  return runTargets(listing, line.options, worlds, worlds || line.paths.size() > 1);
+}
+
+int runPagemendWorld(int argc, char** argv, RunOptions defaults) {
+  const CommandLine line = readCommandLine(argc, argv, defaults, true);
+  switch (line.action) {
+    case CommandLine::help:
+      printWorldHelp();
+      return 0;
+    case CommandLine::version:
+      std::printf("pagemend-world %s\n", PAGEMEND_VERSION);
+      return 0;
+    case CommandLine::run:
+      break;
+    default:
+      return worldCommandLineError(line);
+  }
+  for (const std::string& path : line.paths) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      std::fprintf(stderr, "Error: '%s' is not a folder\n", path.c_str());
+      return 1;
+    }
+    if (!isWorld(path)) {
+      std::fprintf(stderr, "Error: '%s' holds no region folder; name the world's folder, the one with level.dat\n",
+                   path.c_str());
+      return 1;
+    }
+  }
+  bool worlds;
+  const Listing listing = listTargets(line.paths, line.options, worlds);
+  return runTargets(listing, line.options, true, true);
 }
 
 }  // namespace app

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/chunk_loader.h"
+#include "app/ordered.h"
 
 namespace app {
 
@@ -26,97 +27,23 @@ using anvil::slotX;
 using anvil::slotZ;
 using books::Finding;
 
-// Lets threads that load slots side by side write their lines in slot order.
-// A slot's lines go out once every slot before it is out; a thread that
-// finishes a slot early leaves its lines here and goes on, unless too many
-// wait already, and a thread whose slot has many lines waits for the slot's
-// turn and then writes them as they come.
-class Ordered {
- public:
-  explicit Ordered(Output& out) : out_(out) {}
-
-  // Waits until item k is next; false when the run was stopped before.
-  bool awaitTurn(size_t k) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
-    return !stopped_;
-  }
-
-  // Item k is done, with these last lines. The lines go out now or once the
-  // items before it are out; false when the run was stopped first. After
-  // `stopAfter` nothing more is written.
-  bool finish(size_t k, std::string&& lines, bool stopAfter) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (turn_ != k && !stopAfter && !stopped_ && waitingBytes_ + lines.size() <= kWaitingLimit) {
-      waitingBytes_ += lines.size();
-      waiting_.emplace(k, std::move(lines));
-      return true;
-    }
-    changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
-    if (stopped_) return false;
-    write(lines);
-    ++turn_;
-    // Items that finished early and are next now go out too.
-    for (auto it = waiting_.begin(); it != waiting_.end() && it->first == turn_; it = waiting_.erase(it)) {
-      write(it->second);
-      waitingBytes_ -= it->second.size();
-      ++turn_;
-    }
-    out_.flush();
-    if (stopAfter) stopped_ = true;
-    changed_.notify_all();
-    return true;
-  }
-
-  void stop() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopped_ = true;
-    changed_.notify_all();
-  }
-
-  // Straight to the output, for an item whose turn it is.
-  void write(const std::string& lines) { out_.write(lines); }
-
- private:
-  static constexpr size_t kWaitingLimit = size_t{1} << 20;
-
-  Output& out_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  size_t turn_ = 0;
-  bool stopped_ = false;
-  std::map<size_t, std::string> waiting_;
-  size_t waitingBytes_ = 0;
-};
-
-// The lines of one slot, kept until its turn; a slot with many lines waits
-// for its turn and writes them as they come.
+// The lines of one slot, in slot order, with what they report counted.
 class SlotReport : public books::Report {
  public:
-  SlotReport(Ordered& ordered, size_t item) : ordered_(ordered), item_(item) {}
+  SlotReport(Ordered& ordered, size_t item) : lines_(ordered, item) {}
 
   void add(Finding kind, const std::string& line) override {
     if (kind == Finding::pageRepaired) ++pagesRepaired;
     if (kind == Finding::error) ++errorLines;
-    pending_ += line;
-    if (pending_.size() < kBufferLimit) return;
-    if (!haveTurn_) haveTurn_ = ordered_.awaitTurn(item_);
-    if (haveTurn_) ordered_.write(pending_);
-    pending_.clear();  // written, or never to be: the run was stopped
+    lines_.write(line);
   }
-
-  bool finish(bool stopAfter) { return ordered_.finish(item_, std::move(pending_), stopAfter); }
+  bool finish(bool stopAfter) { return lines_.finish(stopAfter); }
 
   long pagesRepaired = 0;
   long errorLines = 0;
 
  private:
-  static constexpr size_t kBufferLimit = size_t{64} << 10;
-
-  Ordered& ordered_;
-  size_t item_;
-  std::string pending_;
-  bool haveTurn_ = false;
+  OrderedLines lines_;
 };
 
 // What the first of the slots that share one stored record found, for the
@@ -171,6 +98,7 @@ struct Scan {
   Ordered ordered;
   std::atomic<bool> fatal{false};
   std::atomic<long> pagesRepaired{0}, errorLines{0};
+  std::array<int, kSlotCount> pagesBySlot{};  // each written by the thread that loaded the slot
   std::atomic<int> rootsWithLevel{0}, rootsOfNewerLayout{0};
   std::mutex failureMutex;
   std::exception_ptr failure;
@@ -223,11 +151,13 @@ struct Scan {
       if (helpers) helpers->reserve(static_cast<size_t>(limit));  // a started helper is always joined
       for (size_t k; (k = next++) < items.size();) {
         if (helpers && static_cast<int>(helpers->size()) + 1 < limit &&
-            (options.threads > 0 || items.size() - k > kItemsLeftForAHelper)) {
+            (options.threads > 0 || items.size() - k > kItemsLeftForAHelper) &&
+            (!options.spare || options.spare->take())) {
           try {
             helpers->push_back(startHelper());
           } catch (const std::system_error&) {
             limit = 1;  // the system has no thread to spare: go on alone
+            if (options.spare) options.spare->give();
           }
         }
         SlotReport report(ordered, k);
@@ -238,6 +168,7 @@ struct Scan {
         if (result.newerLayout) ++rootsOfNewerLayout;
         const bool written = report.finish(result.fatal);
         pagesRepaired += report.pagesRepaired;
+        pagesBySlot[items[k]] = static_cast<int>(report.pagesRepaired);
         errorLines += report.errorLines;
         if (!written || result.fatal) return;
       }
@@ -292,7 +223,10 @@ struct Scan {
     }
     std::vector<pthread_t> helpers;
     work(&helpers);
-    for (pthread_t t : helpers) pthread_join(t, nullptr);
+    for (pthread_t t : helpers) {
+      pthread_join(t, nullptr);
+      if (options.spare) options.spare->give();
+    }
     if (failure) std::rethrow_exception(failure);
   }
 };
@@ -302,7 +236,14 @@ struct Scan {
 ScanResult scanRegion(RegionFile& file, const ScanOptions& options, Output& out) {
   Scan scan(file, options, out);
   scan.run();
-  return {scan.fatal, scan.pagesRepaired, scan.errorLines, scan.rootsWithLevel, scan.rootsOfNewerLayout};
+  ScanResult result;
+  result.fatal = scan.fatal;
+  result.pagesRepaired = scan.pagesRepaired;
+  result.pagesBySlot = scan.pagesBySlot;
+  result.errorLines = scan.errorLines;
+  result.rootsWithLevel = scan.rootsWithLevel;
+  result.rootsOfNewerLayout = scan.rootsOfNewerLayout;
+  return result;
 }
 
 }  // namespace app

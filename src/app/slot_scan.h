@@ -1,19 +1,42 @@
 #pragma once
 
+#include <array>
+#include <atomic>
+
 #include "anvil/region_file.h"
 #include "app/console.h"
 
 namespace app {
 
+// Processors that no one works on: files run side by side each hold one,
+// and a scan takes a spare one for a second thread, if there is one.
+class SpareProcessors {
+ public:
+  explicit SpareProcessors(int count = 0) : count_(count) {}
+  bool take() {
+    for (int n = count_.load(); n > 0;) {
+      if (count_.compare_exchange_weak(n, n - 1)) return true;
+    }
+    return false;
+  }
+  void give() { ++count_; }
+
+ private:
+  std::atomic<int> count_;
+};
+
 struct ScanOptions {
   bool zlibOnly = false;    // inflate with zlib alone (to compare with the faster inflater)
   bool everywhere = false;  // look for books in every place a chunk can hold them
   int threads = 0;          // threads that load chunks; 0: one per usable processor, at most two
+  // When files run side by side: a second thread only on a spare processor.
+  SpareProcessors* spare = nullptr;
 };
 
 struct ScanResult {
   bool fatal = false;  // zlib's stream state broke: the run must end
   long pagesRepaired = 0;
+  std::array<int, anvil::kSlotCount> pagesBySlot{};
   long errorLines = 0;  // "Error: " and "ERROR: " lines printed for chunks
   int rootsWithLevel = 0, rootsOfNewerLayout = 0;
 };

@@ -1,0 +1,97 @@
+#include "app/file_run.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include "app/ordered.h"
+#include "app/slot_scan.h"
+
+namespace app {
+
+namespace {
+
+int usableProcessors() {
+  cpu_set_t usable;
+  if (sched_getaffinity(0, sizeof usable, &usable) != 0) return 1;
+  return std::max(1, CPU_COUNT(&usable));
+}
+
+// Remembers whether writing to the output ever failed.
+class Watched : public Output {
+ public:
+  explicit Watched(Output& out) : out_(out) {}
+  void write(std::string_view text) override { out_.write(text); }
+  bool flush() override {
+    if (!out_.flush()) failed = true;
+    return !failed;
+  }
+  std::atomic<bool> failed{false};
+
+ private:
+  Output& out_;
+};
+
+}  // namespace
+
+RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, bool headers, bool stopWhenClosed,
+                   Output& out, Progress& progress) {
+  const int jobs = std::max(1, std::min<int>(options.jobs > 0 ? options.jobs : usableProcessors(),
+                                             static_cast<int>(std::max<size_t>(files.size(), 1))));
+  // Processors beyond the jobs are spare from the start; a job's is once it has no file left.
+  const int processors = options.threads > 0 ? std::max(options.threads, jobs) : std::max(usableProcessors(), jobs);
+  SpareProcessors spare(processors - jobs);
+  RunOptions fileOptions = options;
+  fileOptions.spare = &spare;
+  Watched watched(out);
+  Ordered ordered(watched);
+  std::vector<FileResult> results(files.size());
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+
+  auto work = [&] {
+    for (size_t k; !stop && (k = next++) < files.size();) {
+      const Target& file = files[k];
+      OrderedLines block(ordered, k);
+      if (headers) block.print("== %s\n", file.path.c_str());
+      results[k] = file.playerFile ? mendPlayerFile(file.path.c_str(), fileOptions, block)
+                                   : mendRegion(file.path.c_str(), fileOptions, block);
+      block.finish(false);
+      progress.fileDone(file.size, results[k].pagesRepaired);
+      if (stopWhenClosed && watched.failed) stop = true;
+    }
+    spare.give();
+  };
+  std::vector<std::thread> workers;
+  for (int i = 1; i < jobs; ++i) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      spare.give();  // the system has no thread to spare: fewer jobs
+    }
+  }
+  work();
+  for (std::thread& worker : workers) worker.join();
+  watched.flush();
+
+  RunTotals totals;
+  totals.outputClosed = watched.failed;
+  for (size_t k = 0; k < files.size() && k < next; ++k) {
+    const FileResult& r = results[k];
+    ++totals.files;
+    // A check's file that could not be read would not be repaired; a run's
+    // counts what it wrote, also when a later part of it failed.
+    const long pages = options.check ? (r.code == 0 ? r.pagesRepaired : 0) : r.pagesWritten;
+    totals.repaired += pages > 0;
+    totals.pages += pages;
+    totals.withErrors += r.errors || r.code != 0;
+    totals.code = std::max(totals.code, r.code);
+    if (r.newerLayoutOnly && totals.levelless++ == 0) totals.firstLevelless = files[k].path;
+  }
+  return totals;
+}
+
+}  // namespace app

@@ -1,0 +1,48 @@
+#include "app/ordered.h"
+
+namespace app {
+
+bool Ordered::awaitTurn(size_t k) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
+  return !stopped_;
+}
+
+bool Ordered::finish(size_t k, std::string&& lines, bool stopAfter) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (turn_ != k && !stopAfter && !stopped_ && waitingBytes_ + lines.size() <= kWaitingLimit) {
+    waitingBytes_ += lines.size();
+    waiting_.emplace(k, std::move(lines));
+    return true;
+  }
+  changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
+  if (stopped_) return false;
+  write(lines);
+  ++turn_;
+  // Items that finished early and are next now go out too.
+  for (auto it = waiting_.begin(); it != waiting_.end() && it->first == turn_; it = waiting_.erase(it)) {
+    write(it->second);
+    waitingBytes_ -= it->second.size();
+    ++turn_;
+  }
+  out_.flush();
+  if (stopAfter) stopped_ = true;
+  changed_.notify_all();
+  return true;
+}
+
+void Ordered::stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  changed_.notify_all();
+}
+
+void OrderedLines::write(std::string_view text) {
+  pending_ += text;
+  if (pending_.size() < kBufferLimit) return;
+  if (!haveTurn_) haveTurn_ = ordered_.awaitTurn(item_);
+  if (haveTurn_) ordered_.write(pending_);
+  pending_.clear();  // written, or never to be: the run was stopped
+}
+
+}  // namespace app

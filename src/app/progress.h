@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "app/console.h"
+
+namespace app {
+
+// A line on standard error, when that is a terminal, redrawn in place as
+// files are done: how many of how many, the megabytes read, the pages
+// repaired (or to repair) and about how long is left. Elsewhere it is
+// nothing at all.
+class Progress {
+ public:
+  Progress(size_t files, int64_t bytes, bool check);
+  ~Progress() { finish(); }
+  void fileDone(int64_t bytes, long pages);
+  // Clears the line, before other text goes to the same terminal.
+  void hide();
+  // Clears it for good.
+  void finish();
+  bool active() const { return active_; }
+
+ private:
+  void draw(bool always);
+
+  std::mutex mutex_;
+  bool active_, shown_ = false, finished_ = false;
+  const size_t files_;
+  const int64_t bytes_;
+  const bool check_;
+  size_t filesDone_ = 0;
+  int64_t bytesDone_ = 0;
+  long pages_ = 0;
+  std::chrono::steady_clock::time_point start_, drawn_;
+};
+
+// Standard output that clears the progress line before it writes, when
+// both go to the same terminal.
+class OutputBesideProgress : public StreamOutput {
+ public:
+  OutputBesideProgress(std::FILE* stream, Progress& progress);
+  void write(std::string_view text) override;
+
+ private:
+  Progress& progress_;
+  bool terminal_;
+};
+
+}  // namespace app

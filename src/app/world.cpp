@@ -1,0 +1,128 @@
+#include "app/world.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace app {
+
+namespace {
+
+bool isFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool isDigits(const std::string& text, size_t from, size_t to) {
+  if (from < to && text[from] == '-') ++from;
+  if (from >= to) return false;
+  for (size_t i = from; i < to; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+// r.X.Z.mca or r.X.Z.mcr, as the game names its region files.
+bool isRegionName(const std::string& name) {
+  if (name.size() < 9 || name.compare(0, 2, "r.") != 0) return false;
+  const std::string end = name.substr(name.size() - 4);
+  if (end != ".mca" && end != ".mcr") return false;
+  const size_t dot = name.find('.', 2);
+  return dot < name.size() - 4 && isDigits(name, 2, dot) && isDigits(name, dot + 1, name.size() - 4);
+}
+
+bool isPlayerName(const std::string& name) {
+  return name.size() > 4 && name.compare(name.size() - 4, 4, ".dat") == 0 && name.compare(0, 2, "._") != 0;
+}
+
+struct Found {
+  std::string path;
+  bool link;
+  bool playerFile;
+};
+
+// The files of `folder` whose names `wanted` takes: regular files and links
+// (to anything: one that leads nowhere is reported by its run). A folder
+// that is not there holds none; one that cannot be read is noted.
+void listFolder(const std::string& folder, bool (*wanted)(const std::string&), bool playerFiles,
+                std::vector<Found>& found, Listing& out) {
+  if (!isFolder(folder)) return;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    out.unreadable.push_back(folder);
+    return;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (!wanted(name)) continue;
+    const std::string path = folder + "/" + name;
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) continue;
+    found.push_back({path, S_ISLNK(info.st_mode), playerFiles});
+  }
+  closedir(dir);
+}
+
+// The region folders (and entity folders, `everywhere`) under dimensions/,
+// as deep as they lie; a link to a folder is taken, but not followed further.
+void listDimensions(const std::string& folder, int depth, bool everywhere, std::vector<std::string>& folders) {
+  if (depth > 16) return;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = folder + "/" + name;
+    if (depth >= 2 && (name == "region" || (everywhere && name == "entities")) && isFolder(path)) {
+      folders.push_back(path);
+      continue;
+    }
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) listDimensions(path, depth + 1, everywhere, folders);
+  }
+}
+
+}  // namespace
+
+bool isWorld(const std::string& path) {
+  struct stat info;
+  return isFolder(path) &&
+         (stat((path + "/level.dat").c_str(), &info) == 0 || isFolder(path + "/region") || isFolder(path + "/dimensions"));
+}
+
+void listWorld(const std::string& world, bool everywhere, Listing& out) {
+  std::vector<std::string> regions = {world + "/region", world + "/DIM-1/region", world + "/DIM1/region"};
+  if (everywhere) {
+    for (const char* entities : {"/entities", "/DIM-1/entities", "/DIM1/entities"}) regions.push_back(world + entities);
+  }
+  listDimensions(world + "/dimensions", 0, everywhere, regions);
+  std::vector<Found> found;
+  for (const std::string& folder : regions) listFolder(folder, isRegionName, false, found, out);
+  if (everywhere) {
+    listFolder(world + "/playerdata", isPlayerName, true, found, out);
+    struct stat info;
+    const std::string levelDat = world + "/level.dat";
+    if (lstat(levelDat.c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
+      found.push_back({levelDat, S_ISLNK(info.st_mode), true});
+    }
+  }
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
+  // Each file by its own name where it is found under it, else by the first link to it.
+  for (const bool links : {false, true}) {
+    for (const Found& file : found) {
+      if (file.link != links) continue;
+      struct stat info;
+      const bool there = stat(file.path.c_str(), &info) == 0;
+      if (there && !out.taken.insert({info.st_dev, info.st_ino}).second) continue;
+      out.files.push_back({file.path, file.playerFile, there ? static_cast<int64_t>(info.st_size) : 0});
+    }
+  }
+}
+
+}  // namespace app
