@@ -8,6 +8,8 @@
 //                                       to a new chest), so that a run rewrites it
 //   region_tool to-lz4 IN OUT           IN with every chunk stored LZ4-compressed, as
 //                                       servers that choose LZ4 store them
+//   region_tool world OUT FILES         a world of FILES regions of four small chunks
+//                                       each (OUT/region/r.X.Z.mca, and OUT/level.dat)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -162,15 +164,13 @@ int toLz4(const char* in, const char* out) {
   return app::writeRegionFile(out, file, records, lines);
 }
 
-int generate(const char* out, int chunks) {
+int generateShaped(const char* out, int chunks, int sections, int containers) {
   anvil::MadeRecords records;
   anvil::RegionFile made;
   auto& slots = made.slots;
   bench_support::ChunkShape shape;
-  // Like real 1.16 regions: sections' block states and light dominate, and
-  // only a few block entities per chunk hold items.
-  shape.sections = 6;
-  shape.containers = 3;
+  shape.sections = sections;
+  shape.containers = containers;
   for (int n = 0; n < chunks && n < anvil::kSlotCount; ++n) {
     const ByteBuffer chunk = bench_support::buildChunk(anvil::slotX(n), anvil::slotZ(n), shape);
     anvil::makeRecord(chunk.data(), chunk.size(), records.records[n]);
@@ -179,6 +179,27 @@ int generate(const char* out, int chunks) {
   }
   app::StreamOutput lines(stdout);
   return app::writeRegionFile(out, made, records, lines);
+}
+
+// Like real 1.16 regions: sections' block states and light dominate, and
+// only a few block entities per chunk hold items.
+int generate(const char* out, int chunks) { return generateShaped(out, chunks, 6, 3); }
+
+// A world of many small regions, as a server's world of mostly empty land:
+// one region of four small chunks, copied under every name.
+int world(const char* out, int files) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(out) / "region";
+  fs::create_directories(folder);
+  const std::string first = (folder / "r.0.0.mca").string();
+  if (generateShaped(first.c_str(), 4, 1, 1) != 0) return 1;
+  for (int i = 1; i < files; ++i) {
+    fs::copy_file(first, folder / ("r." + std::to_string(i % 64) + "." + std::to_string(i / 64) + ".mca"),
+                  fs::copy_options::overwrite_existing);
+  }
+  std::FILE* level = std::fopen((fs::path(out) / "level.dat").c_str(), "wb");
+  if (level) std::fclose(level);
+  return 0;
 }
 
 // Chunks far larger than the game writes, to show that a run's memory
@@ -212,7 +233,8 @@ int main(int argc, char** argv) {
   if (argc >= 3 && !std::strcmp(argv[1], "generate-large")) return generateLarge(argv[2]);
   if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBook(argv[2], argv[3]);
   if (argc >= 4 && !std::strcmp(argv[1], "to-lz4")) return toLz4(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT | to-lz4 IN OUT\n",
+  if (argc >= 4 && !std::strcmp(argv[1], "world")) return world(argv[2], std::atoi(argv[3]));
+  std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT | to-lz4 IN OUT | world OUT FILES\n",
                argv[0]);
   return 2;
 }

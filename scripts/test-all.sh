@@ -54,8 +54,13 @@ region=$scratch/world/region/r.0.0.mca
 cp examples/broken-books.mca "$region"
 "$installed/pagemend" "$region" | tee "$scratch/first"
 grep -q "page 0 repaired" "$scratch/first"
-PAGEMEND="$installed/pagemend" "$installed/pagemend-world" --check "$scratch/world" | grep -q "^Pages that would be repaired: 0$"
+"$installed/pagemend-world" --check "$scratch/world" | grep -q "^Pages that would be repaired: 0$"
+"$installed/pagemend" --check "$scratch/world" | grep -q "^Files examined: 1$"
 "$installed/pagemend-dump" "$region" 0 0 | grep -q '"title":"Farm Notes"'
 echo "$(basename "$deb"): the packaged programs repaired and examined the example"
 rm -rf "$scratch"
+
+part "the README's commands, as written"
+bash scripts/try-example.sh > /dev/null
+bash scripts/readme-commands.sh
 part ""

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/chunk_loader.h"
 #include "app/ordered.h"
 #include "app/slot_scan.h"
 
@@ -44,8 +45,8 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
   // Processors beyond the jobs are spare from the start; a job's is once it has no file left.
   const int processors = options.threads > 0 ? std::max(options.threads, jobs) : std::max(usableProcessors(), jobs);
   SpareProcessors spare(processors - jobs);
-  RunOptions fileOptions = options;
-  fileOptions.spare = &spare;
+  RunOptions shared = options;
+  shared.spare = &spare;
   Watched watched(out);
   Ordered ordered(watched);
   std::vector<FileResult> results(files.size());
@@ -53,12 +54,30 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
   std::atomic<bool> stop{false};
 
   auto work = [&] {
+    ChunkLoader loader(options.zlibOnly, options.everywhere);
+    RunOptions fileOptions = shared;
+    fileOptions.loader = &loader;
     for (size_t k; !stop && (k = next++) < files.size();) {
       const Target& file = files[k];
       OrderedLines block(ordered, k);
       if (headers) block.print("== %s\n", file.path.c_str());
-      results[k] = file.playerFile ? mendPlayerFile(file.path.c_str(), fileOptions, block)
-                                   : mendRegion(file.path.c_str(), fileOptions, block);
+      switch (file.kind) {
+        case Target::region:
+          results[k] = mendRegion(file.path.c_str(), fileOptions, block);
+          break;
+        case Target::playerFile:
+          results[k] = mendPlayerFile(file.path.c_str(), fileOptions, block);
+          break;
+        case Target::chunkFile:
+          // Read as a region, its bytes would be taken for tables; only its
+          // region's stub says how it is compressed.
+          block.print("Error: '%s' is a chunk's own file; name its region (r.X.Z.mca), which reads it with "
+                      "--everywhere. It is left as it is\n",
+                      file.path.c_str());
+          results[k].code = 1;
+          results[k].errors = true;
+          break;
+      }
       block.finish(false);
       progress.fileDone(file.size, results[k].pagesRepaired);
       if (stopWhenClosed && watched.failed) stop = true;

@@ -204,7 +204,8 @@ FileResult mendRegion(const char* path, const RunOptions& options, Output& out) 
       return 1;
     }
     file.readExternal = options.everywhere;
-    const ScanResult scan = scanRegion(file, {options.zlibOnly, options.everywhere, options.threads, options.spare}, out);
+    const ScanResult scan =
+        scanRegion(file, {options.zlibOnly, options.everywhere, options.threads, options.spare, options.loader}, out);
     result.pagesRepaired = scan.pagesRepaired;
     result.errors = scan.errorLines > 0;
     if (scan.fatal) return 1;

@@ -4,6 +4,7 @@
 
 namespace app {
 
+class ChunkLoader;
 class SpareProcessors;
 
 struct RunOptions {
@@ -13,6 +14,7 @@ struct RunOptions {
   bool everywhere = false;  // look for books in every place a chunk can hold them
   int jobs = 0;             // files run side by side; 0: one per usable processor
   SpareProcessors* spare = nullptr;  // see ScanOptions
+  ChunkLoader* loader = nullptr;     // see ScanOptions
 };
 
 // What became of one file.

@@ -32,7 +32,10 @@ Listing listTargets(const std::vector<std::string>& paths, const RunOptions& opt
       // A player's file or level.dat is read as such only when asked to look everywhere.
       struct stat info;
       const int64_t size = stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
-      listing.files.push_back({path, options.everywhere && endsWith(path, ".dat"), size});
+      const Target::Kind kind = endsWith(path, ".mcc")                        ? Target::chunkFile
+                                : options.everywhere && endsWith(path, ".dat") ? Target::playerFile
+                                                                               : Target::region;
+      listing.files.push_back({path, kind, size});
     }
   }
   return listing;

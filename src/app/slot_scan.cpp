@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -146,7 +147,8 @@ struct Scan {
   // The main thread's work, which starts helpers as it finds them worthwhile.
   void work(std::vector<pthread_t>* helpers = nullptr) {
     try {
-      ChunkLoader loader(options.zlibOnly, options.everywhere);
+      std::optional<ChunkLoader> own;
+      ChunkLoader& loader = helpers && options.loader ? *options.loader : own.emplace(options.zlibOnly, options.everywhere);
       int limit = helpers ? threadLimit() : 1;
       if (helpers) helpers->reserve(static_cast<size_t>(limit));  // a started helper is always joined
       for (size_t k; (k = next++) < items.size();) {

@@ -8,6 +8,8 @@
 
 namespace app {
 
+class ChunkLoader;
+
 // Processors that no one works on: files run side by side each hold one,
 // and a scan takes a spare one for a second thread, if there is one.
 class SpareProcessors {
@@ -31,6 +33,10 @@ struct ScanOptions {
   int threads = 0;          // threads that load chunks; 0: one per usable processor, at most two
   // When files run side by side: a second thread only on a spare processor.
   SpareProcessors* spare = nullptr;
+  // The calling thread's loader, kept from file to file (its buffers are
+  // mapped from the system, and mapping them anew for each of thousands of
+  // small files costs more than reading them); none: one of its own.
+  ChunkLoader* loader = nullptr;
 };
 
 struct ScanResult {

@@ -92,8 +92,9 @@ void listDimensions(const std::string& folder, int depth, bool everywhere, std::
 
 bool isWorld(const std::string& path) {
   struct stat info;
-  return isFolder(path) &&
-         (stat((path + "/level.dat").c_str(), &info) == 0 || isFolder(path + "/region") || isFolder(path + "/dimensions"));
+  return isFolder(path) && (stat((path + "/level.dat").c_str(), &info) == 0 || isFolder(path + "/region") ||
+                            isFolder(path + "/DIM-1/region") || isFolder(path + "/DIM1/region") ||
+                            isFolder(path + "/dimensions"));
 }
 
 void listWorld(const std::string& world, bool everywhere, Listing& out) {
@@ -120,7 +121,8 @@ void listWorld(const std::string& world, bool everywhere, Listing& out) {
       struct stat info;
       const bool there = stat(file.path.c_str(), &info) == 0;
       if (there && !out.taken.insert({info.st_dev, info.st_ino}).second) continue;
-      out.files.push_back({file.path, file.playerFile, there ? static_cast<int64_t>(info.st_size) : 0});
+      out.files.push_back({file.path, file.playerFile ? Target::playerFile : Target::region,
+                           there ? static_cast<int64_t>(info.st_size) : 0});
     }
   }
 }

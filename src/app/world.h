@@ -1,7 +1,7 @@
 #pragma once
 
 // The files a run goes through: those named, and every file of the worlds
-// named (a folder holding level.dat, region/ or dimensions/).
+// named.
 
 #include <sys/types.h>
 
@@ -14,9 +14,14 @@
 namespace app {
 
 struct Target {
-  std::string path;          // as found: a link by its own name, as the game names its files
-  bool playerFile = false;   // gzip-compressed NBT (a player's file, level.dat), not a region
-  int64_t size = 0;          // bytes, for the progress line
+  enum Kind {
+    region,
+    playerFile,  // gzip-compressed NBT (a player's file, level.dat)
+    chunkFile,   // a chunk's own file (c.X.Z.mcc), which only its region's stub says how to read
+  };
+  std::string path;  // as found: a link by its own name, as the game names its files
+  Kind kind = region;
+  int64_t size = 0;  // bytes, for the progress line
 };
 
 struct Listing {
@@ -25,7 +30,9 @@ struct Listing {
   std::set<std::pair<dev_t, ino_t>> taken;  // the files listed, by device and inode
 };
 
-// Whether `path` is a world's folder.
+// Whether `path` is a world's folder: one holding level.dat, region/,
+// DIM-1/region, DIM1/region or dimensions/ (a server's nether or end may be
+// a world folder of its own, as Bukkit and Paper keep them).
 bool isWorld(const std::string& path);
 
 // Appends the files of the world at `world`, in a fixed order: the region
