@@ -2,6 +2,7 @@
 // starting a process (the whole program's rewrites are cases in tests/cases).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 
 #include "anvil/region_writer.h"
@@ -160,6 +161,29 @@ TEST(Writer, ARecordTheSourceCannotMakeIsCarriedAndAFatalOneStopsTheWrite) {
 
   source.refused = {{0, NewRecord::fatal}};
   EXPECT_FALSE(rewrite("chunk 0 0 compound \"\" { } chunk 1 0 compound \"\" { }", source, {0, 1}).complete);
+}
+
+// A sink that stands as if far into a file already.
+struct FarSink : MemorySink {
+  int64_t start = 0;
+  int64_t position() const override { return start + MemorySink::position(); }
+};
+
+TEST(Writer, ARecordBeyondWhatALocationCanPointAtFailsTheWrite) {
+  for (const int64_t lastSector : {kMaxSectorNumber, kMaxSectorNumber + 1}) {
+    Sized source;
+    source.sizes = {{0, 10}};
+    RegionFile file;
+    ASSERT_TRUE(static_cast<bool>(file.openBytes(regionFromText("chunk 0 0 compound \"\" { }"))));
+    file.slots[0].rewritten = true;
+    FarSink sink;
+    sink.start = (lastSector - 2) * kSectorSize;  // the header's two sectors come first
+    writeRegion(sink, file, source, {});
+    EXPECT_EQ(sink.error(), lastSector > kMaxSectorNumber ? EFBIG : 0) << lastSector;
+    if (!sink.error()) {
+      EXPECT_EQ(loadLocation(sink.bytes.data(), 0).sector, lastSector);
+    }
+  }
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ const option kOptions[] = {
 int main(int argc, char** argv) {
   fsio::occupyStandardDescriptors();
   bool showTypes = false, everywhere = false;
+  const char* program = argc > 0 && argv[0][0] ? argv[0] : "pagemend-dump";  // started with no name: its own
   opterr = 0;
   // Digits are taken as options so that a negative position is refused as any other.
   for (int c; (c = getopt_long(argc, argv, "h0123456789", kOptions, nullptr)) != -1;) {
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
         everywhere = true;
         break;
       case 'h':
-        printHelp(argv[0]);
+        printHelp(program);
         return 0;
       case kVersion:
         std::printf("pagemend-dump %s\n", PAGEMEND_VERSION);
@@ -91,20 +92,20 @@ int main(int argc, char** argv) {
       case '?':
         std::fprintf(stderr, "Error: unknown option '%s'\n",
                      optopt && optopt < 256 ? (std::string("-") + static_cast<char>(optopt)).c_str() : argv[optind - 1]);
-        return usage(argv[0]);
+        return usage(program);
       default:
-        return usage(argv[0]);
+        return usage(program);
     }
   }
   const std::vector<std::string> args(argv + optind, argv + argc);
-  if (args.size() != 1 && args.size() != 3) return usage(argv[0]);
+  if (args.size() != 1 && args.size() != 3) return usage(program);
   int onlyX = -1, onlyZ = -1;
   if (args.size() == 3 && (!parseCoordinate(args[1], onlyX) || !parseCoordinate(args[2], onlyZ))) {
-    return usage(argv[0]);
+    return usage(program);
   }
   app::StreamOutput errors(stderr);  // standard output holds trees alone
   if (everywhere && app::isPlayerFile(args[0].c_str())) {
-    if (args.size() != 1) return usage(argv[0]);
+    if (args.size() != 1) return usage(program);
     anvil::NbtFile file;
     if (const anvil::NbtFileStatus loaded = file.load(args[0].c_str()); !loaded) {
       app::reportNbtFile(loaded, args[0].c_str(), errors);

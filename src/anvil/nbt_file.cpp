@@ -10,15 +10,6 @@
 
 namespace anvil {
 
-namespace {
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-}  // namespace
-
 NbtFile::~NbtFile() {
   if (fd_ >= 0) close(fd_);
 }
@@ -27,15 +18,17 @@ NbtFileStatus NbtFile::load(const char* path) {
   NbtFileStatus status;
   // Without waiting: opening a FIFO for reading would block until a writer came.
   fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0 || fstat(fd_, &opened_) != 0 || !S_ISREG(opened_.st_mode)) {
+  struct stat info;
+  if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
     status.fault = NbtFileStatus::cannotOpen;
     return status;
   }
-  if (static_cast<uint64_t>(opened_.st_size) > kMaxChunkBytes) {
+  opened_ = FileIdentity::of(info);
+  if (static_cast<uint64_t>(info.st_size) > kMaxChunkBytes) {
     status.fault = NbtFileStatus::tooLarge;
     return status;
   }
-  ByteBuffer stored(static_cast<size_t>(opened_.st_size));
+  ByteBuffer stored(static_cast<size_t>(info.st_size));
   for (size_t at = 0; at < stored.size();) {
     const ssize_t n = pread(fd_, stored.data() + at, stored.size() - at, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
@@ -63,8 +56,7 @@ NbtFileStatus NbtFile::load(const char* path) {
 }
 
 bool NbtFile::unchanged(const char* path) const {
-  struct stat now, named;
-  return fstat(fd_, &now) == 0 && sameFile(now, opened_) && stat(path, &named) == 0 && sameFile(named, opened_);
+  return stillTheFileRead(fd_, path, opened_);
 }
 
 CodecStatus NbtFile::encode(ByteBuffer& out) {

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <string>
 
 #include "anvil/codec.h"
+#include "anvil/file_identity.h"
 #include "anvil/status.h"
 #include "nbt/byte_buffer.h"
 #include "nbt/tree.h"
@@ -51,7 +50,7 @@ class NbtFile {
 
  private:
   int fd_ = -1;
-  struct stat opened_ {};
+  FileIdentity opened_;
   Inflater inflater_;  // holds the file's tree
   nbt::Tree tree_;
   std::string rootName_;

@@ -21,11 +21,6 @@ bool readable(uint8_t compression) {
          compression == kLz4Compression;
 }
 
-RegionFile::Identity identityOf(const struct stat& info) {
-  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
-          static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
-}
-
 RecordStatus fault(RecordStatus::Fault kind, int value = 0, std::string text = "") {
   return {kind, value, std::move(text)};
 }
@@ -41,11 +36,6 @@ RecordStatus customFault(const ByteBuffer& record) {
 }
 
 }  // namespace
-
-bool RegionFile::Identity::operator==(const Identity& o) const {
-  return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
-         modifiedNanoseconds == o.modifiedNanoseconds;
-}
 
 bool regionCoordinates(const std::string& fileName, int& x, int& z) {
   return std::sscanf(fileName.c_str(), "r.%d.%d.mca", &x, &z) == 2 &&
@@ -84,7 +74,7 @@ OpenStatus RegionFile::open(const char* path) {
   struct stat info;
   if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return {OpenStatus::cannotOpen};
   size_ = info.st_size;
-  opened_ = identityOf(info);
+  opened_ = FileIdentity::of(info);
   path_ = path;
   return readTables();
 }
@@ -111,10 +101,9 @@ OpenStatus RegionFile::readTables() {
 
 bool RegionFile::unchanged(const char* path) const {
   if (fd_ < 0) return true;
-  struct stat now, named;
   std::array<uint8_t, kHeaderSize> header{};
-  return fstat(fd_, &now) == 0 && identityOf(now) == opened_ && stat(path, &named) == 0 &&
-         identityOf(named) == opened_ && (size_ == 0 || (readAt(0, header.data(), kHeaderSize) && header == header_));
+  return stillTheFileRead(fd_, path, opened_) &&
+         (size_ == 0 || (readAt(0, header.data(), kHeaderSize) && header == header_));
 }
 
 int64_t RegionFile::storedExtent(const Slot& slot, const uint8_t* header) const {
@@ -200,7 +189,7 @@ RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuff
   const bool small = opened && static_cast<uint64_t>(info.st_size) <= kMaxChunkBytes;
   bool read = small;
   if (read) {
-    externalOpened_[n] = identityOf(info);
+    externalOpened_[n] = FileIdentity::of(info);
     const size_t size = static_cast<size_t>(info.st_size);
     record.resize(kRecordHeaderSize + size);
     storeRecordHeader(record.data(), static_cast<uint32_t>(size + 1), compression);
@@ -220,7 +209,7 @@ RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuff
 
 bool RegionFile::externalUnchanged(int n) const {
   struct stat now;
-  return stat(externalPath(n).c_str(), &now) == 0 && identityOf(now) == externalOpened_[n];
+  return stat(externalPath(n).c_str(), &now) == 0 && FileIdentity::of(now) == externalOpened_[n];
 }
 
 }  // namespace anvil

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "anvil/file_identity.h"
 #include "anvil/layout.h"
 #include "anvil/status.h"
 #include "nbt/byte_buffer.h"
@@ -86,12 +87,6 @@ class RegionFile {
   // Whether slot n's own file is still as it was when it was read.
   bool externalUnchanged(int n) const;
 
-  struct Identity {
-    uint64_t device = 0, inode = 0;
-    int64_t size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
-    bool operator==(const Identity& o) const;
-  };
-
  private:
   OpenStatus readTables();
   // The extent of a slot whose record begins with `header` (null when not
@@ -105,8 +100,8 @@ class RegionFile {
   ByteBuffer bytes_;  // of a region in memory
   int64_t size_ = 0;
   std::string path_;
-  Identity opened_;
-  std::array<Identity, kSlotCount> externalOpened_{};  // of the slots' own files, as read
+  FileIdentity opened_;
+  std::array<FileIdentity, kSlotCount> externalOpened_{};  // of the slots' own files, as read
   std::array<uint8_t, kHeaderSize> header_{};           // the tables as read
 };
 

@@ -6,22 +6,19 @@
 namespace app {
 
 void Output::print(const char* format, ...) {
-  char small[512];
-  va_list args;
+  // Measured first, then written: a line of any length comes out whole.
+  va_list args, again;
   va_start(args, format);
-  const int n = std::vsnprintf(small, sizeof small, format, args);
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  if (n < 0) return;
-  if (static_cast<size_t>(n) < sizeof small) {
-    write(std::string_view(small, static_cast<size_t>(n)));
-    return;
+  std::string line;
+  if (n >= 0) {
+    line.resize(static_cast<size_t>(n));
+    std::vsnprintf(line.data(), line.size() + 1, format, again);
   }
-  std::string line(static_cast<size_t>(n) + 1, '\0');
-  va_start(args, format);
-  std::vsnprintf(line.data(), line.size(), format, args);
-  va_end(args);
-  line.pop_back();
-  write(line);
+  va_end(again);
+  if (n >= 0) write(line);  // else a format the C library refused: no line rather than a wrong one
 }
 
 }  // namespace app

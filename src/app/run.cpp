@@ -88,7 +88,8 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
 
 int runPagemend(int argc, char** argv, RunOptions defaults) {
   // Messages name the program as it was started, as the syntax line always did.
-  const char* program = argc > 0 ? argv[0] : "pagemend";
+  // A program started with no name (Linux then gives it an empty one) goes by its own.
+  const char* program = argc > 0 && argv[0][0] ? argv[0] : "pagemend";
   const CommandLine line = readCommandLine(argc, argv, defaults);
   switch (line.action) {
     case CommandLine::syntax:

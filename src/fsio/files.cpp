@@ -7,19 +7,6 @@
 
 namespace fsio {
 
-bool readFully(int fd, int64_t offset, uint8_t* into, size_t size) {
-  while (size > 0) {
-    const ssize_t n = pread(fd, into, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;  // the file ended early
-    if (n <= 0) return false;
-    into += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
-}
-
 bool writeFully(int fd, int64_t offset, const uint8_t* data, size_t size) {
   while (size > 0) {
     const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
@@ -31,16 +18,6 @@ bool writeFully(int fd, int64_t offset, const uint8_t* data, size_t size) {
     offset += n;
   }
   return true;
-}
-
-FileIdentity FileIdentity::of(const struct stat& info) {
-  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
-          static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
-}
-
-bool FileIdentity::operator==(const FileIdentity& o) const {
-  return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
-         modifiedNanoseconds == o.modifiedNanoseconds;
 }
 
 std::string directoryOf(const std::string& path) {
