@@ -14,7 +14,8 @@
 # servers that choose LZ4 store them): its floors and least are NAME's, the
 # same chunks as zlib stores them.
 # Usage: bench/run_region_bench.sh [BUILD_DIR]   (a Release build with -DPAGEMEND_BENCH=ON)
-# RUNS (default 11) rounds per region, interleaved; median times.
+# RUNS (default 11) rounds per region, interleaved; median times. The worlds
+# (below the table) follow.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build/release}" && pwd)
@@ -44,6 +45,7 @@ fi
 "$tool" generate-large "$work/large-chunks.mca" > /dev/null
 inputs+=(generated.mca large-chunks.mca)
 
+if [ -z "${WORLDS_ONLY:-}" ]; then  # WORLDS_ONLY=1: the worlds alone
 printf '%-20s %8s %8s %6s   %8s %8s %6s   %7s %7s %6s   %8s %6s   %8s %6s\n' region "zlib(s)" "scan(s)" ratio "zlib(s)" "fix(s)" ratio \
   "MiB" "bound" ratio "everyw" ratio "least" ratio
 for name in "${inputs[@]}"; do
@@ -72,3 +74,51 @@ for name in "${inputs[@]}"; do
       m = (m1 > m2 ? m1 : m2) / 1024; b = (s + 2 * l) / 1048576 + 16
       printf "%-20s %8.4f %8.4f %5.2fx   %8.4f %8.4f %5.2fx   %7.1f %7.1f %5.2fx   %8.4f %5.2fx   %8.4f %5.2fx\n", n, f1, r1, r1 / f1, f2, r2, r2 / f2, m, b, m / b, e1, e1 / r1, b1, b1 / f1 }'
 done
+fi
+
+# Whole worlds, each in one run:
+#   small  2,000 regions of four small chunks: `pagemend --check WORLD` vs one
+#          call on the same files run one after another (-j 1), as a single
+#          call ran them before world runs                (target: at most 1.2x, and 1.5 s)
+#   first  the seconds until the first progress line on a terminal (target: at most 0.5 s)
+#   real   WORLD_FILES regions (default 200): the real ones, copied, and
+#          generated full regions: `pagemend --check WORLD` vs the least a scan
+#          of those files can take (inflate_bound, every core)  (target: at most 1.3x)
+#   memory the real world's peak above `pagemend --version`'s vs 16 MiB + N x
+#          its largest inflated chunk, N the processors     (target: at most 1.0x)
+"$tool" world "$work/small" 2000 > /dev/null
+small=("$work"/small/region/*.mca)
+out=$("$timer" --runs "$runs" -- world "$pagemend" --check "$work/small" -- call "$pagemend" --check -j 1 "${small[@]}")
+read -r _ w1 _ c1 < <(sed -n 1p <<<"$out")
+read -r _ s1 _ c2 < <(sed -n 2p <<<"$out")
+[ "$c1" = 0 ] && [ "$c2" = 0 ] || { echo "pagemend failed on the small world"; exit 1; }
+firsts=$(for _ in 1 2 3 4 5; do "$build/bench/first_line" "$pagemend" --check "$work/small"; done | sort -n)
+first=$(sed -n 3p <<<"$firsts")
+
+mkdir -p "$work/real/region"
+files=${WORLD_FILES:-200}
+pool=()
+[ -d "$real" ] && for f in "$real"/*.mca; do pool+=("$f"); done
+"$tool" generate "$work/full.mca" > /dev/null
+pool+=("$work/full.mca" "$work/generated.mca")
+largest=0
+for f in "${pool[@]}"; do
+  read -r _ l < <("$floor" inflate "$f")
+  [ "$l" -gt "$largest" ] && largest=$l
+done
+for ((i = 0; i < files; ++i)); do cp "${pool[i % ${#pool[@]}]}" "$work/real/region/r.$((i % 32)).$((i / 32)).mca"; done
+realFiles=("$work"/real/region/*.mca)
+out=$("$timer" --runs "$runs" -- world "$pagemend" --check "$work/real" -- least "$least" "${realFiles[@]}" \
+  -- base "$pagemend" --version)
+read -r _ w2 m2 _ < <(sed -n 1p <<<"$out")
+read -r _ b2 _ _ < <(sed -n 2p <<<"$out")
+read -r _ _ m0 _ < <(sed -n 3p <<<"$out")
+processors=$(nproc)
+echo
+printf '%-34s %9s %9s %7s\n' "world" "run(s)" "vs(s)" ratio
+awk -v w="$w1" -v s="$s1" 'BEGIN { printf "%-34s %9.4f %9.4f %6.2fx   (vs one call, -j 1)\n", "2000 small regions", w, s, w / s }'
+awk -v f="$first" 'BEGIN { printf "%-34s %9.4f\n", "  first progress line", f }'
+awk -v n="${#realFiles[@]}" -v w="$w2" -v b="$b2" 'BEGIN { printf "%-34s %9.4f %9.4f %6.2fx   (vs inflate_bound)\n", n " real and generated regions", w, b, w / b }'
+awk -v m="$m2" -v m0="$m0" -v l="$largest" -v p="$processors" 'BEGIN {
+  used = (m - m0) / 1024; bound = 16 + p * l / 1048576
+  printf "%-34s %9.1f %9.1f %6.2fx   (MiB above --version vs 16 MiB + %d x largest chunk)\n", "  memory", used, bound, used / bound, p }'

@@ -212,6 +212,9 @@ FileResult mendRegion(const char* path, const RunOptions& options, Output& out) 
     reportCheck(path, scan.pagesRepaired, options, out);
     result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
     if (options.check || scan.pagesRepaired == 0) return 0;
+    // The rewrite loads chunks with a loader of its own: the scan's buffers,
+    // as large as the largest chunk, are given back first.
+    if (options.loader) options.loader->release();
     return writeRepaired(path, file, options, scan, result, out);
   });
   if (result.code != 0) result.errors = true;

@@ -21,7 +21,7 @@ constexpr int kSlots = 64;
 // Plain characters and atomic flags: the handler may read them at any moment.
 struct Slot {
   std::atomic<bool> used{false};
-  char path[PATH_MAX + 64];
+  char path[PATH_MAX + 64]{};  // all initialised: the table is then zeros from the start, touched only when used
 };
 Slot slots[kSlots];
 
