@@ -4,6 +4,8 @@
 // rooms below it hand up what they found, and the program turns that into
 // lines here.
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
 
@@ -18,6 +20,9 @@ class Output {
   void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Makes what was written so far visible; false when the output failed.
   virtual bool flush() { return true; }
+  // The system's error of the first write that failed (EPIPE: the reader
+  // went away), 0 while none did.
+  virtual int error() const { return 0; }
 };
 
 // A standard stream: standard output, or standard error for a program whose
@@ -25,11 +30,24 @@ class Output {
 class StreamOutput : public Output {
  public:
   explicit StreamOutput(std::FILE* stream) : stream_(stream) {}
-  void write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stream_); }
-  bool flush() override { return std::fflush(stream_) == 0 && !std::ferror(stream_); }
+  void write(std::string_view text) override {
+    if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) failed(errno);
+  }
+  bool flush() override {
+    if (std::fflush(stream_) != 0) failed(errno);
+    return !std::ferror(stream_);
+  }
+  int error() const override { return error_; }
+
+ protected:
+  void failed(int error) {
+    int none = 0;
+    error_.compare_exchange_strong(none, error ? error : EIO);
+  }
+  std::FILE* stream_;
 
  private:
-  std::FILE* stream_;
+  std::atomic<int> error_{0};
 };
 
 }  // namespace app

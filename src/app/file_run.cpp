@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <system_error>
 #include <thread>
 
@@ -21,16 +22,18 @@ int usableProcessors() {
   return std::max(1, CPU_COUNT(&usable));
 }
 
-// Remembers whether writing to the output ever failed.
+// Remembers whether the output's reader went away.
 class Watched : public Output {
  public:
   explicit Watched(Output& out) : out_(out) {}
   void write(std::string_view text) override { out_.write(text); }
   bool flush() override {
-    if (!out_.flush()) failed = true;
-    return !failed;
+    const bool flushed = out_.flush();
+    if (out_.error() == EPIPE) closed = true;
+    return flushed;
   }
-  std::atomic<bool> failed{false};
+  int error() const override { return out_.error(); }
+  std::atomic<bool> closed{false};
 
  private:
   Output& out_;
@@ -69,18 +72,12 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
           results[k] = mendPlayerFile(file.path.c_str(), fileOptions, block);
           break;
         case Target::chunkFile:
-          // Read as a region, its bytes would be taken for tables; only its
-          // region's stub says how it is compressed.
-          block.print("Error: '%s' is a chunk's own file; name its region (r.X.Z.mca), which reads it with "
-                      "--everywhere. It is left as it is\n",
-                      file.path.c_str());
-          results[k].code = 1;
-          results[k].errors = true;
+          results[k] = mendChunkFile(file.path.c_str(), fileOptions, block);
           break;
       }
       block.finish(false);
       progress.fileDone(file.size, results[k].pagesRepaired);
-      if (stopWhenClosed && watched.failed) stop = true;
+      if (stopWhenClosed && watched.closed) stop = true;
     }
     spare.give();
   };
@@ -97,7 +94,7 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
   watched.flush();
 
   RunTotals totals;
-  totals.outputClosed = watched.failed;
+  totals.outputClosed = watched.closed;
   for (size_t k = 0; k < files.size() && k < next; ++k) {
     const FileResult& r = results[k];
     ++totals.files;

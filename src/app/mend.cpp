@@ -1,6 +1,7 @@
 #include "app/mend.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
 #include <cstring>
 #include <new>
@@ -195,6 +196,32 @@ void reportCheck(const char* path, long pages, const RunOptions& options, Output
 
 }  // namespace
 
+namespace {
+
+// A region's run, of every slot or of `onlySlot` alone, its lines naming the
+// file as `shownAs`.
+int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlySlot, const RunOptions& options,
+              FileResult& result, Output& out) {
+  file.readExternal = options.everywhere;
+  ScanOptions scanOptions{options.zlibOnly, options.everywhere, options.threads, options.spare, options.loader};
+  scanOptions.onlySlot = onlySlot;
+  const ScanResult scan = scanRegion(file, scanOptions, out);
+  result.pagesRepaired = scan.pagesRepaired;
+  result.errors = scan.errorLines > 0;
+  if (scan.fatal) return 1;
+  reportCheck(shownAs, scan.pagesRepaired, options, out);
+  result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
+  if (options.check || scan.pagesRepaired == 0) return 0;
+  // The rewrite loads chunks with a loader of its own: the scan's buffers,
+  // as large as the largest chunk, are given back first.
+  if (options.loader) options.loader->release();
+  return writeRepaired(path, file, options, scan, result, out);
+}
+
+int floorDiv32(int v) { return v >= 0 ? v / 32 : -((-v + 31) / 32); }
+
+}  // namespace
+
 FileResult mendRegion(const char* path, const RunOptions& options, Output& out) {
   FileResult result;
   result.code = reportingFailures(path, out, [&] {
@@ -203,19 +230,41 @@ FileResult mendRegion(const char* path, const RunOptions& options, Output& out) 
       reportOpen(opened, path, out);
       return 1;
     }
-    file.readExternal = options.everywhere;
-    const ScanResult scan =
-        scanRegion(file, {options.zlibOnly, options.everywhere, options.threads, options.spare, options.loader}, out);
-    result.pagesRepaired = scan.pagesRepaired;
-    result.errors = scan.errorLines > 0;
-    if (scan.fatal) return 1;
-    reportCheck(path, scan.pagesRepaired, options, out);
-    result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
-    if (options.check || scan.pagesRepaired == 0) return 0;
-    // The rewrite loads chunks with a loader of its own: the scan's buffers,
-    // as large as the largest chunk, are given back first.
-    if (options.loader) options.loader->release();
-    return writeRepaired(path, file, options, scan, result, out);
+    return mendSlots(file, path, path, -1, options, result, out);
+  });
+  if (result.code != 0) result.errors = true;
+  return result;
+}
+
+FileResult mendChunkFile(const char* path, const RunOptions& options, Output& out) {
+  FileResult result;
+  result.code = reportingFailures(path, out, [&] {
+    // Only the region's stub says how the file is compressed, and the game
+    // reads it only through that stub: the chunk is run as the region's.
+    int x = 0, z = 0;
+    const std::string name = fsio::baseNameOf(path);
+    if (!options.everywhere || std::sscanf(name.c_str(), "c.%d.%d.", &x, &z) != 2 ||
+        name != "c." + std::to_string(x) + "." + std::to_string(z) + ".mcc") {
+      out.print("Error: '%s' is a chunk's own file, which pagemend --everywhere reads through its region; it is "
+                "left as it is\n",
+                path);
+      return 1;
+    }
+    const std::string region = fsio::directoryOf(path) + "/r." + std::to_string(floorDiv32(x)) + "." +
+                               std::to_string(floorDiv32(z)) + ".mca";
+    const int n = (x & 31) + (z & 31) * 32;
+    RegionFile file;
+    const anvil::OpenStatus opened = file.open(region.c_str());
+    uint8_t header[anvil::kRecordHeaderSize];
+    const anvil::Slot& slot = file.slots[n];
+    if (!opened || slot.offset == 0 || !file.readAt(slot.offset, header, sizeof header) ||
+        !(header[4] & anvil::kExternalFlag)) {
+      out.print("Error: the region '%s' beside it holds no stub for chunk %d,%d: the game does not read '%s', "
+                "which is left as it is\n",
+                region.c_str(), x, z, path);
+      return 1;
+    }
+    return mendSlots(file, region.c_str(), path, n, options, result, out);
   });
   if (result.code != 0) result.errors = true;
   return result;

@@ -33,6 +33,11 @@ struct FileResult {
 // from their own files back there.
 FileResult mendRegion(const char* path, const RunOptions& options, Output& out);
 
+// The whole run for a chunk's own file (c.X.Z.mcc), with `everywhere`: the
+// chunk is read through the stub of its region beside it (r.X.Z.mca) and
+// written back to its own file; without, it is refused.
+FileResult mendChunkFile(const char* path, const RunOptions& options, Output& out);
+
 // The whole run for a file of gzip-compressed NBT (a player's file, or
 // level.dat): repairs the books of the player (of Data.Player in level.dat),
 // and writes the file back, gzip-compressed, with a region's care.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -59,16 +60,21 @@ void Progress::draw(bool always) {
 }
 
 void Progress::hide() {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (!shown_) return;
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
   shown_ = false;
 }
 
-void Progress::finish() {
-  hide();
+bool Progress::writeBeside(std::FILE* stream, std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  hide();
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
+}
+
+void Progress::finish() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hide();
   finished_ = true;
 }
 
@@ -77,8 +83,11 @@ OutputBesideProgress::OutputBesideProgress(std::FILE* stream, Progress& progress
       terminal_(progress.active() && isatty(fileno(stream)) == 1) {}
 
 void OutputBesideProgress::write(std::string_view text) {
-  if (terminal_) progress_.hide();
-  StreamOutput::write(text);
+  if (!terminal_) {
+    StreamOutput::write(text);
+  } else if (!progress_.writeBeside(stream_, text)) {
+    failed(errno);
+  }
 }
 
 }  // namespace app

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string_view>
 
 #include "app/console.h"
 
@@ -18,14 +20,17 @@ class Progress {
   Progress(size_t files, int64_t bytes, bool check);
   ~Progress() { finish(); }
   void fileDone(int64_t bytes, long pages);
-  // Clears the line, before other text goes to the same terminal.
-  void hide();
+  // Clears the line and writes `text` to `stream`, which goes to the same
+  // terminal, with no line drawn in between; false (errno set) when the
+  // text could not be written.
+  bool writeBeside(std::FILE* stream, std::string_view text);
   // Clears it for good.
   void finish();
   bool active() const { return active_; }
 
  private:
   void draw(bool always);
+  void hide();  // with the lock held
 
   std::mutex mutex_;
   bool active_, shown_ = false, finished_ = false;

@@ -31,11 +31,12 @@ Listing listTargets(const std::vector<std::string>& paths, const RunOptions& opt
     } else {
       // A player's file or level.dat is read as such only when asked to look everywhere.
       struct stat info;
-      const int64_t size = stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
+      const bool there = stat(path.c_str(), &info) == 0;
+      if (there && !listing.taken.insert({info.st_dev, info.st_ino}).second) continue;  // named before: run once
       const Target::Kind kind = endsWith(path, ".mcc")                        ? Target::chunkFile
                                 : options.everywhere && endsWith(path, ".dat") ? Target::playerFile
                                                                                : Target::region;
-      listing.files.push_back({path, kind, size});
+      listing.files.push_back({path, kind, there ? static_cast<int64_t>(info.st_size) : 0});
     }
   }
   return listing;
@@ -76,9 +77,8 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
   }
   // A check's report is all it makes: one that could not be written is a
   // failure (a real run's lines are not; its files are what it makes).
-  errno = 0;
   if (!out.flush() && options.check) {
-    if (errno != EPIPE) std::fprintf(stderr, "Error: the report could not be written in full\n");
+    if (out.error() != EPIPE) std::fprintf(stderr, "Error: the report could not be written in full\n");
     code = std::max(code, 1);
   }
   return code;

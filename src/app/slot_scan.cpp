@@ -211,7 +211,7 @@ struct Scan {
   void run() {
     std::map<int64_t, SharedRecord> byOffset;
     for (int n = 0; n < kSlotCount; ++n) {
-      if (file.slots[n].offset == 0) continue;
+      if (file.slots[n].offset == 0 || (options.onlySlot >= 0 && n != options.onlySlot)) continue;
       items.push_back(n);
       SharedRecord& record = byOffset[file.slots[n].offset];
       if (record.first < 0) {

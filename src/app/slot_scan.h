@@ -37,6 +37,7 @@ struct ScanOptions {
   // mapped from the system, and mapping them anew for each of thousands of
   // small files costs more than reading them); none: one of its own.
   ChunkLoader* loader = nullptr;
+  int onlySlot = -1;  // this slot alone (a chunk's own file named on the command line); -1: every slot
 };
 
 struct ScanResult {

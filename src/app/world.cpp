@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace app {
 
@@ -12,6 +13,18 @@ namespace {
 bool isFolder(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// What stands at a path where a world may keep a folder.
+enum class At { nothing, folder, other, unreadable };
+
+At whatIsAt(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? At::folder : At::other;
+  // Not there at all, or under a file; a link that leads nowhere, or a
+  // folder that may not be entered, is there but cannot be read.
+  if ((errno == ENOENT || errno == ENOTDIR) && lstat(path.c_str(), &info) != 0) return At::nothing;
+  return At::unreadable;
 }
 
 bool isDigits(const std::string& text, size_t from, size_t to) {
@@ -42,36 +55,55 @@ struct Found {
   bool playerFile;
 };
 
-// The files of `folder` whose names `wanted` takes: regular files and links
-// (to anything: one that leads nowhere is reported by its run). A folder
-// that is not there holds none; one that cannot be read is noted.
+// The files of `folder` whose names `wanted` takes, whatever they are (a
+// link that leads nowhere, a folder or a FIFO under such a name is reported
+// by its run). A folder that is not there holds none; one that cannot be
+// read is noted.
 void listFolder(const std::string& folder, bool (*wanted)(const std::string&), bool playerFiles,
                 std::vector<Found>& found, Listing& out) {
-  if (!isFolder(folder)) return;
+  const At at = whatIsAt(folder);
+  if (at == At::unreadable) out.unreadable.push_back(folder);
+  if (at != At::folder) return;
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
     out.unreadable.push_back(folder);
     return;
   }
-  while (const dirent* entry = readdir(dir)) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (!entry) {
+      if (errno != 0) out.unreadable.push_back(folder);
+      break;
+    }
     const std::string name = entry->d_name;
     if (!wanted(name)) continue;
     const std::string path = folder + "/" + name;
     struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) continue;
-    found.push_back({path, S_ISLNK(info.st_mode), playerFiles});
+    found.push_back({path, lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode), playerFiles});
   }
   closedir(dir);
 }
 
 // The region folders (and entity folders, `everywhere`) under dimensions/,
-// as deep as they lie; a link to a folder is taken, but not followed further.
-void listDimensions(const std::string& folder, int depth, bool everywhere, std::vector<std::string>& folders) {
-  if (depth > 16) return;
+// as deep as they lie, through links to folders (each folder once).
+void listDimensions(const std::string& folder, int depth, bool everywhere, std::vector<std::string>& folders,
+                    std::set<std::pair<dev_t, ino_t>>& seen, Listing& out) {
+  struct stat info;
+  if (depth > 16 || stat(folder.c_str(), &info) != 0 || !seen.insert({info.st_dev, info.st_ino}).second) return;
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
+  if (!dir) {
+    out.unreadable.push_back(folder);
+    return;
+  }
   std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (!entry) {
+      if (errno != 0) out.unreadable.push_back(folder);
+      break;
+    }
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
@@ -79,12 +111,14 @@ void listDimensions(const std::string& folder, int depth, bool everywhere, std::
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
-    if (depth >= 2 && (name == "region" || (everywhere && name == "entities")) && isFolder(path)) {
+    const At at = whatIsAt(path);
+    if (at == At::unreadable) out.unreadable.push_back(path);
+    if (at != At::folder) continue;
+    if (depth >= 2 && (name == "region" || (everywhere && name == "entities"))) {
       folders.push_back(path);
-      continue;
+    } else {
+      listDimensions(path, depth + 1, everywhere, folders, seen, out);
     }
-    struct stat info;
-    if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) listDimensions(path, depth + 1, everywhere, folders);
   }
 }
 
@@ -97,21 +131,28 @@ bool isWorld(const std::string& path) {
                             isFolder(path + "/dimensions"));
 }
 
-void listWorld(const std::string& world, bool everywhere, Listing& out) {
+void listWorld(const std::string& named, bool everywhere, Listing& out) {
+  // "world/", as a shell completes it, names "world".
+  std::string world = named;
+  while (world.size() > 1 && world.back() == '/') world.pop_back();
   std::vector<std::string> regions = {world + "/region", world + "/DIM-1/region", world + "/DIM1/region"};
   if (everywhere) {
     for (const char* entities : {"/entities", "/DIM-1/entities", "/DIM1/entities"}) regions.push_back(world + entities);
   }
-  listDimensions(world + "/dimensions", 0, everywhere, regions);
+  const std::string dimensions = world + "/dimensions";
+  std::set<std::pair<dev_t, ino_t>> seen;
+  if (const At at = whatIsAt(dimensions); at == At::folder) {
+    listDimensions(dimensions, 0, everywhere, regions, seen, out);
+  } else if (at == At::unreadable) {
+    out.unreadable.push_back(dimensions);
+  }
   std::vector<Found> found;
   for (const std::string& folder : regions) listFolder(folder, isRegionName, false, found, out);
   if (everywhere) {
     listFolder(world + "/playerdata", isPlayerName, true, found, out);
     struct stat info;
     const std::string levelDat = world + "/level.dat";
-    if (lstat(levelDat.c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
-      found.push_back({levelDat, S_ISLNK(info.st_mode), true});
-    }
+    if (lstat(levelDat.c_str(), &info) == 0) found.push_back({levelDat, S_ISLNK(info.st_mode), true});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
   // Each file by its own name where it is found under it, else by the first link to it.

@@ -17,7 +17,7 @@ struct Target {
   enum Kind {
     region,
     playerFile,  // gzip-compressed NBT (a player's file, level.dat)
-    chunkFile,   // a chunk's own file (c.X.Z.mcc), which only its region's stub says how to read
+    chunkFile,   // a chunk's own file (c.X.Z.mcc), read through its region's stub
   };
   std::string path;  // as found: a link by its own name, as the game names its files
   Kind kind = region;
