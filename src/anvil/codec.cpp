@@ -127,16 +127,7 @@ CodecStatus Inflater::gunzip(const uint8_t* data, size_t size, size_t* consumed)
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
   for (;;) {
-    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, limit_ + kStep)));
-    stream.next_out = buffer_ + size_;
-    stream.avail_out = static_cast<uInt>(kStep);
-    r = ::inflate(&stream, Z_NO_FLUSH);
-    if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
-    size_ += kStep - stream.avail_out;
-    if (size_ > limit_) {
-      inflateEnd(&stream);
-      return {CodecStatus::tooLarge, "inflate", r};
-    }
+    if (const CodecStatus failure = inflateStep(stream, r); failure.outcome != CodecStatus::ok) return failure;
     if (r == Z_STREAM_END) {
       if (consumed) *consumed = size - stream.avail_in;
       if (stream.avail_in < 2 || stream.next_in[0] != 0x1f || stream.next_in[1] != 0x8b) break;
@@ -170,6 +161,23 @@ CodecStatus Inflater::inflateWithZlib(const uint8_t* data, size_t size) {
   return {CodecStatus::failed, "inflateEnd", r};
 }
 
+// One call of inflate into the next kStep bytes of the buffer, past the
+// bytes it holds; `r` is inflate's result. Not ok (the stream ended) for a
+// failure, or beyond the bound.
+CodecStatus Inflater::inflateStep(z_stream& stream, int& r) {
+  if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, limit_ + kStep)));
+  stream.next_out = buffer_ + size_;
+  stream.avail_out = static_cast<uInt>(kStep);
+  r = ::inflate(&stream, Z_NO_FLUSH);
+  if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
+  size_ += kStep - stream.avail_out;
+  if (size_ > limit_) {
+    inflateEnd(&stream);
+    return {CodecStatus::tooLarge, "inflate", r};
+  }
+  return {};
+}
+
 // Inflates all it can of `data` into the buffer (from its start) and ends
 // the stream; `r` is inflate's last result. Not ok for a failure.
 CodecStatus Inflater::drain(z_stream& stream, const uint8_t* data, size_t size, int& r) {
@@ -177,16 +185,7 @@ CodecStatus Inflater::drain(z_stream& stream, const uint8_t* data, size_t size, 
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);  // records are shorter than 2 GiB
   do {
-    if (capacity_ - size_ < kStep) reserve(std::max(size_ + kStep, std::min(2 * capacity_, limit_ + kStep)));
-    stream.next_out = buffer_ + size_;
-    stream.avail_out = static_cast<uInt>(kStep);
-    r = ::inflate(&stream, Z_NO_FLUSH);
-    if (const CodecStatus failure = inflateFailure(stream, r); failure.outcome != CodecStatus::ok) return failure;
-    size_ += kStep - stream.avail_out;
-    if (size_ > limit_) {
-      inflateEnd(&stream);
-      return {CodecStatus::tooLarge, "inflate", r};
-    }
+    if (const CodecStatus failure = inflateStep(stream, r); failure.outcome != CodecStatus::ok) return failure;
   } while (stream.avail_out == 0);
   inflateEnd(&stream);
   return {};

@@ -72,6 +72,7 @@ class Inflater {
  private:
   CodecStatus inflateWithZlib(const uint8_t* data, size_t size);
   CodecStatus drain(z_stream_s& stream, const uint8_t* data, size_t size, int& r);
+  CodecStatus inflateStep(z_stream_s& stream, int& r);
   bool inflateWithoutChecksum(const uint8_t* data, size_t size);
   // Grows the buffer, keeping what it holds (nothing, between chunks).
   void reserve(size_t capacity);

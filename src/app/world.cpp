@@ -55,6 +55,26 @@ struct Found {
   bool playerFile;
 };
 
+// The names in a folder but "." and ".."; false when it could not be read
+// (whole: the names read before a failure are kept).
+bool namesIn(const std::string& folder, std::vector<std::string>& names) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return false;
+  bool whole = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (!entry) {
+      whole = errno == 0;
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  return whole;
+}
+
 // The files of `folder` whose names `wanted` takes, whatever they are (a
 // link that leads nowhere, a folder or a FIFO under such a name is reported
 // by its run). A folder that is not there holds none; one that cannot be
@@ -64,25 +84,14 @@ void listFolder(const std::string& folder, bool (*wanted)(const std::string&), b
   const At at = whatIsAt(folder);
   if (at == At::unreadable) out.unreadable.push_back(folder);
   if (at != At::folder) return;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) {
-    out.unreadable.push_back(folder);
-    return;
-  }
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (!entry) {
-      if (errno != 0) out.unreadable.push_back(folder);
-      break;
-    }
-    const std::string name = entry->d_name;
+  std::vector<std::string> names;
+  if (!namesIn(folder, names)) out.unreadable.push_back(folder);
+  for (const std::string& name : names) {
     if (!wanted(name)) continue;
     const std::string path = folder + "/" + name;
     struct stat info;
     found.push_back({path, lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode), playerFiles});
   }
-  closedir(dir);
 }
 
 // The region folders (and entity folders, `everywhere`) under dimensions/,
@@ -91,23 +100,8 @@ void listDimensions(const std::string& folder, int depth, bool everywhere, std::
                     std::set<std::pair<dev_t, ino_t>>& seen, Listing& out) {
   struct stat info;
   if (depth > 16 || stat(folder.c_str(), &info) != 0 || !seen.insert({info.st_dev, info.st_ino}).second) return;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) {
-    out.unreadable.push_back(folder);
-    return;
-  }
   std::vector<std::string> names;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (!entry) {
-      if (errno != 0) out.unreadable.push_back(folder);
-      break;
-    }
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
+  if (!namesIn(folder, names)) out.unreadable.push_back(folder);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;

@@ -5,20 +5,26 @@
 
 namespace books {
 
-void Report::addf(Finding kind, const char* format, ...) {
+std::string formatted(const char* format, va_list args) {
   // Measured first, then written: a line of any length comes out whole.
-  va_list args, again;
-  va_start(args, format);
+  va_list again;
   va_copy(again, args);
   const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string line;
-  if (n >= 0) {
-    line.resize(static_cast<size_t>(n));
-    std::vsnprintf(line.data(), line.size() + 1, format, again);
+  std::string text;
+  if (n > 0) {
+    text.resize(static_cast<size_t>(n));
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
   }
   va_end(again);
-  if (n >= 0) add(kind, line);  // else a format the C library refused: no line rather than a wrong one
+  return text;
+}
+
+void Report::addf(Finding kind, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string line = formatted(format, args);
+  va_end(args);
+  if (!line.empty()) add(kind, line);
 }
 
 }  // namespace books

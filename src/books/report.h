@@ -3,9 +3,14 @@
 // What the inspection of a chunk finds, handed to the caller line by line in
 // the order it is found; the caller decides where the lines go.
 
+#include <cstdarg>
 #include <string>
 
 namespace books {
+
+// printf-style text of any length, whole; empty for a format the C library
+// refuses. The program's lines are made with it too.
+std::string formatted(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 enum class Finding {
   pageRepaired,    // "Book ... repaired"
