@@ -59,7 +59,10 @@ Input inputOf(const fs::path& dir) {
     std::string kind, name;
     from >> kind >> name;
     const std::string folder = kind == "real" ? realRegionsDir() : PAGEMEND_SOURCE_DIR;
-    if (folder.empty()) in.skip = "real region files (../shared/regions) absent";
+    if (folder.empty()) {
+      in.skip = "real region files (../shared/regions) absent";
+      return in;  // nothing to add region.txt's records to
+    }
     in.bytes = readFile(folder + "/" + name);
   }
   if (fs::exists(dir / "input.mca")) in.bytes = readFile(dir / "input.mca");
