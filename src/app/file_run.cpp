@@ -22,6 +22,13 @@ int usableProcessors() {
   return std::max(1, CPU_COUNT(&usable));
 }
 
+// The pages a file counts for: a check's file that could not be read would
+// not be repaired; a run's counts what it wrote, also when a later part of
+// it failed.
+long pagesCounted(const FileResult& r, bool check) {
+  return check ? (r.code == 0 ? r.pagesRepaired : 0) : r.pagesWritten;
+}
+
 // Remembers whether the output's reader went away.
 class Watched : public Output {
  public:
@@ -76,7 +83,7 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
           break;
       }
       block.finish(false);
-      progress.fileDone(file.size, results[k].pagesRepaired);
+      progress.fileDone(file.size, pagesCounted(results[k], options.check));
       if (stopWhenClosed && watched.closed) stop = true;
     }
     spare.give();
@@ -98,9 +105,7 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
   for (size_t k = 0; k < files.size() && k < next; ++k) {
     const FileResult& r = results[k];
     ++totals.files;
-    // A check's file that could not be read would not be repaired; a run's
-    // counts what it wrote, also when a later part of it failed.
-    const long pages = options.check ? (r.code == 0 ? r.pagesRepaired : 0) : r.pagesWritten;
+    const long pages = pagesCounted(r, options.check);
     totals.repaired += pages > 0;
     totals.pages += pages;
     totals.withErrors += r.errors || r.code != 0;

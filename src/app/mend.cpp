@@ -194,10 +194,6 @@ void reportCheck(const char* path, long pages, const RunOptions& options, Output
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A region's run, of every slot or of `onlySlot` alone, its lines naming the
 // file as `shownAs`.
 int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlySlot, const RunOptions& options,
