@@ -108,27 +108,37 @@ struct Silent : books::Report {
 
 bool copyForWriting(const char* in, const char* out);
 
+// Calls visit(n, bytes, size) with each chunk of `file` whose tree loads (its
+// root's serialised bytes, which the loader's tree reads), until visit says
+// to stop; whether it did.
+template <typename Visit>
+bool eachChunk(anvil::RegionFile& file, app::ChunkLoader& loader, Visit visit) {
+  Silent silent;
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
+    if (file.slots[n].offset == 0 || !loader.load(file, n, silent, app::ChunkLoader::Use::show).hasTree) continue;
+    const Tag root = loader.tree().root();
+    if (visit(n, root.payload() - 3, 3 + root.payloadSize())) return true;
+  }
+  return false;
+}
+
 int addBook(const char* in, const char* out) {
   // The book goes into a copy, rewritten in place as pagemend rewrites.
-  if (!copyForWriting(in, out)) return 1;
   anvil::RegionFile file;
-  if (!file.open(out)) return 1;
+  if (!copyForWriting(in, out) || !file.open(out)) return 1;
   app::ChunkLoader loader;
   anvil::MadeRecords records;
-  Silent silent;
   for (bool anywhere : {false, true}) {
-    for (int n = 0; n < anvil::kSlotCount; ++n) {
-      if (file.slots[n].offset == 0 || !loader.load(file, n, silent, app::ChunkLoader::Use::show).hasTree) continue;
-      // The loader's tree reads its inflated bytes; find them through the root.
-      Tag root = loader.tree().root();
-      const uint8_t* data = root.payload() - 3;
-      const size_t size = 3 + root.payloadSize();
-      if (std::optional<ByteBuffer> chunk = withBook(data, size, loader.tree(), anywhere)) {
-        anvil::makeRecord(chunk->data(), chunk->size(), records.records[n]);
-        file.slots[n].rewritten = true;
-        app::StreamOutput lines(stdout);
-        return app::writeRegionFile(out, file, records, lines);
-      }
+    const bool added = eachChunk(file, loader, [&](int n, const uint8_t* data, size_t size) {
+      std::optional<ByteBuffer> chunk = withBook(data, size, loader.tree(), anywhere);
+      if (!chunk) return false;
+      anvil::makeRecord(chunk->data(), chunk->size(), records.records[n]);
+      file.slots[n].rewritten = true;
+      return true;
+    });
+    if (added) {
+      app::StreamOutput lines(stdout);
+      return app::writeRegionFile(out, file, records, lines);
     }
   }
   std::fprintf(stderr, "no chunk of %s can take a book\n", in);
@@ -148,18 +158,15 @@ bool copyForWriting(const char* in, const char* out) {
 }
 
 int toLz4(const char* in, const char* out) {
-  if (!copyForWriting(in, out)) return 1;
   anvil::RegionFile file;
-  if (!file.open(out)) return 1;
+  if (!copyForWriting(in, out) || !file.open(out)) return 1;
   app::ChunkLoader loader;
   anvil::MadeRecords records;
-  Silent silent;
-  for (int n = 0; n < anvil::kSlotCount; ++n) {
-    if (file.slots[n].offset == 0 || !loader.load(file, n, silent, app::ChunkLoader::Use::show).hasTree) continue;
-    Tag root = loader.tree().root();
-    anvil::makeRecord(root.payload() - 3, 3 + root.payloadSize(), records.records[n], anvil::kLz4Compression);
+  eachChunk(file, loader, [&](int n, const uint8_t* data, size_t size) {
+    anvil::makeRecord(data, size, records.records[n], anvil::kLz4Compression);
     file.slots[n].rewritten = true;
-  }
+    return false;
+  });
   app::StreamOutput lines(stdout);
   return app::writeRegionFile(out, file, records, lines);
 }
