@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/console.h"
+
 namespace app {
 
 namespace {
@@ -145,13 +147,13 @@ void printWorldHelp() {
 int commandLineError(const char* program, const CommandLine& line) {
   switch (line.mistake) {
     case CommandLine::unknownOption:
-      std::fprintf(stderr, "Error: unknown option '%s'\n", line.what.c_str());
+      StreamOutput(stderr).print("Error: unknown option '%s'\n", line.what.c_str());
       break;
     case CommandLine::badJobs:
-      std::fprintf(stderr, "Error: -j needs a number from 1 to 9999, not '%s'\n", line.what.c_str());
+      StreamOutput(stderr).print("Error: -j needs a number from 1 to 9999, not '%s'\n", line.what.c_str());
       break;
     default:
-      std::fprintf(stderr, "Error: no file named\n");
+      StreamOutput(stderr).print("Error: no file named\n");
   }
   std::fprintf(stderr, "Usage: %s [OPTIONS] PATH...\n", program);
   std::fprintf(stderr, "Try '%s --help' for more.\n", program);
@@ -160,10 +162,10 @@ int commandLineError(const char* program, const CommandLine& line) {
 
 int worldCommandLineError(const CommandLine& line) {
   if (line.mistake == CommandLine::badJobs) {
-    std::fprintf(stderr, "Error: -j needs a number from 1 to 9999, not '%s'\n", line.what.c_str());
+    StreamOutput(stderr).print("Error: -j needs a number from 1 to 9999, not '%s'\n", line.what.c_str());
     return 1;
   }
-  if (line.mistake == CommandLine::unknownOption) std::fprintf(stderr, "Error: unknown option '%s'\n", line.what.c_str());
+  if (line.mistake == CommandLine::unknownOption) StreamOutput(stderr).print("Error: unknown option '%s'\n", line.what.c_str());
   std::fprintf(stderr, "Usage: pagemend-world [--check] [--everywhere] [-j N] WORLD\n");
   std::fprintf(stderr, "Try 'pagemend-world --help' for more.\n");
   return 1;

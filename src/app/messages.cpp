@@ -22,20 +22,12 @@ void reportRecord(const anvil::RecordStatus& status, int x, int z, books::Report
     case RecordStatus::unknownCompression:
       report.addf(Finding::error, "Error: Chunk %i,%i NBT is not compressed using Zlib (type=%i)\n", x, z, status.value);
       return;
-    case RecordStatus::customCompression: {
-      // Printed as it is but for control characters, which could forge lines.
-      std::string name;
-      for (const unsigned char c : status.text) {
-        char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-        name += c < 0x20 || c == 0x7f ? std::string(escaped) : std::string(1, static_cast<char>(c));
-      }
+    case RecordStatus::customCompression:
       report.addf(Finding::error,
                   "Error: Chunk %i,%i is compressed with the custom algorithm '%s', which pagemend cannot read; it is "
                   "left as it is\n",
-                  x, z, name.c_str());
+                  x, z, books::shown(status.text).c_str());  // whole, a zero byte too
       return;
-    }
     case RecordStatus::customUnnamed:
       report.addf(Finding::error,
                   "Error: Chunk %i,%i is compressed with a custom algorithm whose name cannot be read; it is left as it "
@@ -98,7 +90,8 @@ void reportRoot(const anvil::RootStatus& status, int x, int z, books::Report& re
       report.addf(Finding::error, "Error: Chunk %i,%i contained invalid root tag!\n", x, z);
       return;
     case RootStatus::namedRoot:
-      report.addf(Finding::error, "Error: Chunk %i,%i root tag had non-blank name '%s'\n", x, z, status.name.c_str());
+      report.addf(Finding::error, "Error: Chunk %i,%i root tag had non-blank name '%s'\n", x, z,
+                  books::shown(status.name).c_str());
       return;
     case RootStatus::tooManyTags:
       report.addf(Finding::error,

@@ -53,9 +53,11 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
   int code = totals.code;
   if (worlds && totals.outputClosed) return 141;  // as a program that the closed pipe ended
   if (worlds) {
-    out.print("== Summary\nFiles examined: %zu\n%s: %zu\n%s: %ld\nFiles with errors: %zu\n", totals.files,
-              options.check ? "Files that would be repaired" : "Files repaired", totals.repaired,
-              options.check ? "Pages that would be repaired" : "Pages repaired", totals.pages, totals.withErrors);
+    out.print("== Summary\n");
+    out.print("Files examined: %zu\n", totals.files);
+    out.print("%s: %zu\n", options.check ? "Files that would be repaired" : "Files repaired", totals.repaired);
+    out.print("%s: %ld\n", options.check ? "Pages that would be repaired" : "Pages repaired", totals.pages);
+    out.print("Files with errors: %zu\n", totals.withErrors);
     for (const std::string& folder : listing.unreadable) out.print("Error: the folder '%s' could not be read\n", folder.c_str());
     if (!listing.unreadable.empty()) code = 1;
   }
@@ -63,22 +65,21 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
     // Not one of the lines a run promises on its output (and then nothing
     // was repaired): a word to the user, once.
     out.flush();
+    StreamOutput hints(stderr);
     if (totals.levelless == 1) {
-      std::fprintf(stderr,
-                   "Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and later; "
-                   "pagemend --everywhere reads them.\n",
-                   totals.firstLevelless.c_str());
+      hints.print("Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and later; "
+                  "pagemend --everywhere reads them.\n",
+                  totals.firstLevelless.c_str());
     } else {
-      std::fprintf(stderr,
-                   "Hint: no chunk of '%s' or of %zu other files holds a Level compound, as in regions saved by "
-                   "Minecraft 1.18 and later; pagemend --everywhere reads them.\n",
-                   totals.firstLevelless.c_str(), totals.levelless - 1);
+      hints.print("Hint: no chunk of '%s' or of %zu other files holds a Level compound, as in regions saved by "
+                  "Minecraft 1.18 and later; pagemend --everywhere reads them.\n",
+                  totals.firstLevelless.c_str(), totals.levelless - 1);
     }
   }
   // A check's report is all it makes: one that could not be written is a
   // failure (a real run's lines are not; its files are what it makes).
   if (!out.flush() && options.check) {
-    if (out.error() != EPIPE) std::fprintf(stderr, "Error: the report could not be written in full\n");
+    if (out.error() != EPIPE) StreamOutput(stderr).print("Error: the report could not be written in full\n");
     code = std::max(code, 1);
   }
   return code;
@@ -93,7 +94,7 @@ int runPagemend(int argc, char** argv, RunOptions defaults) {
   const CommandLine line = readCommandLine(argc, argv, defaults);
   switch (line.action) {
     case CommandLine::syntax:
-      std::printf("Syntax: %s <filename.mcr/mca>\n", program);
+      StreamOutput(stdout).print("Syntax: %s <filename.mcr/mca>\n", program);
       return 1;
     case CommandLine::help:
       printHelp(program);
@@ -128,12 +129,12 @@ int runPagemendWorld(int argc, char** argv, RunOptions defaults) {
   for (const std::string& path : line.paths) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-      std::fprintf(stderr, "Error: '%s' is not a folder\n", path.c_str());
+      StreamOutput(stderr).print("Error: '%s' is not a folder\n", path.c_str());
       return 1;
     }
     if (!isWorld(path)) {
-      std::fprintf(stderr, "Error: '%s' holds no region folder; name the world's folder, the one with level.dat\n",
-                   path.c_str());
+      StreamOutput(stderr).print("Error: '%s' holds no region folder; name the world's folder, the one with level.dat\n",
+                                 path.c_str());
       return 1;
     }
   }

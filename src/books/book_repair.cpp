@@ -114,8 +114,9 @@ std::vector<Page> pagesOf(Tag pages, PageForm form) {
 
 class BookCheck {
  public:
-  BookCheck(Inspection& in, const std::string& location, std::string title)
-      : report_(in.report), location_(location), title_(std::move(title)) {}
+  // Held as written (see shown): %s would end either at a zero byte.
+  BookCheck(Inspection& in, const std::string& location, std::string_view title)
+      : report_(in.report), location_(shown(location)), title_(shown(title)) {}
 
   void malformed(int index) {
     report_.addf(Finding::warning, "Warning: written book '%s'%s page %i missing or malformed!\n", title_.c_str(),
@@ -123,7 +124,7 @@ class BookCheck {
   }
   void mayBeCorrupted(int index, std::string_view text) {
     report_.addf(Finding::mayBeCorrupted, "Book '%s' page %i%s may have been corrupted: '%s'\n", title_.c_str(), index,
-                 location_.c_str(), std::string(text).c_str());
+                 location_.c_str(), shown(text).c_str());
   }
   void repaired(int index) {
     report_.addf(Finding::pageRepaired, "Book '%s'%s page %i repaired\n", title_.c_str(), location_.c_str(), index);
@@ -231,7 +232,7 @@ class BookCheck {
 
  private:
   Report& report_;
-  const std::string& location_;
+  const std::string location_;
   const std::string title_;
 };
 
@@ -242,26 +243,26 @@ bool checkWrittenBook(Tag item, const std::string& location, Inspection& in) {
   Tag components = getCompound(item, "components");
   Tag content = components ? getCompound(components, "minecraft:written_book_content") : getCompound(item, "tag");
   if (!content) {
-    report.addf(Finding::warning, "Warning: written book%s tag missing or malformed!\n", location.c_str());
+    report.addf(Finding::warning, "Warning: written book%s tag missing or malformed!\n", shown(location).c_str());
     return false;
   }
   // A component's title is {raw, filtered?} or a bare string; plain text either way.
   Tag title = getTag(content, "title");
   if (components && title.type() == kTagCompound) title = getTag(title, "raw");
   if (title.type() != kTagString) {
-    report.addf(Finding::warning, "Warning: written book%s title missing or malformed!\n", location.c_str());
+    report.addf(Finding::warning, "Warning: written book%s title missing or malformed!\n", shown(location).c_str());
     return false;
   }
   Tag pages = getList(content, "pages");
   if (!pages) {
-    report.addf(Finding::warning, "Warning: written book%s '%s' pages missing or malformed!\n", location.c_str(),
-                std::string(title.stringValue()).c_str());
+    report.addf(Finding::warning, "Warning: written book%s '%s' pages missing or malformed!\n",
+                shown(location).c_str(), shown(title.stringValue()).c_str());
     return false;
   }
   const PageForm form = !components                            ? PageForm::legacy
                         : in.dataVersion() >= kTextComponentsFrom ? PageForm::component
                                                                 : PageForm::jsonText;
-  BookCheck check(in, location, std::string(title.stringValue()));
+  BookCheck check(in, location, title.stringValue());
   const std::vector<Page> list = pagesOf(pages, form);
   return form == PageForm::component ? check.componentPages(pages, list) : check.jsonPages(list, form);
 }

@@ -100,13 +100,13 @@ bool checkContainedItem(Tag item, std::string_view id, const std::string& locati
   Tag contents;  // a shulker box's items
   if (box) {
     if (!tag) {
-      in.report.addf(Finding::warning, "Warning: shulker box%s tag missing or malformed!\n", location.c_str());
+      in.report.addf(Finding::warning, "Warning: shulker box%s tag missing or malformed!\n", shown(location).c_str());
       return false;
     }
     Tag blockEntity = getCompound(tag, "BlockEntityTag");
     if (!blockEntity) {
       in.report.addf(Finding::warning, "Warning: shulker box%s BlockEntityTag missing or malformed!\n",
-                     location.c_str());
+                     shown(location).c_str());
       return false;
     }
     contents = getList(blockEntity, "Items");

@@ -5,6 +5,21 @@
 
 namespace books {
 
+std::string shown(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c >= 0x20 && c != 0x7f) || (c == '\n' && i + 1 == text.size())) {
+      out += static_cast<char>(c);
+    } else {
+      static const char digits[] = "0123456789abcdef";
+      out += {'\\', 'x', digits[c >> 4], digits[c & 15]};
+    }
+  }
+  return out;
+}
+
 std::string formatted(const char* format, va_list args) {
   // Measured first, then written: a line of any length comes out whole.
   va_list again;
@@ -16,7 +31,7 @@ std::string formatted(const char* format, va_list args) {
     std::vsnprintf(text.data(), text.size() + 1, format, again);
   }
   va_end(again);
-  return text;
+  return shown(text);
 }
 
 void Report::addf(Finding kind, const char* format, ...) {

@@ -5,11 +5,20 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 
 namespace books {
 
-// printf-style text of any length, whole; empty for a format the C library
-// refuses. The program's lines are made with it too.
+// One line as it is written: every control character (a byte below 0x20, or
+// 0x7F) as \xHH, but for the line feed that ends it. Titles, pages, ids and
+// names of files come from whoever wrote the file (any player or plugin on a
+// server); written raw, they could clear a terminal or forge a line of their
+// own. Other bytes are written as they are stored.
+std::string shown(std::string_view line);
+
+// printf-style, one line of any length, whole, as `shown` writes it; empty
+// for a format the C library refuses. Every line of the program is made
+// with it, so a format holds one line, its line feed last.
 std::string formatted(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 enum class Finding {
