@@ -156,6 +156,11 @@ RecordStatus RegionFile::readRecord(int n, ByteBuffer& record) {
   if (length < 1) return fault(RecordStatus::badLength, length);
   // Only now, with the bytes known to be in the file, is the length used as a size.
   if (length - 1 > available - kRecordHeaderSize) return fault(RecordStatus::cutShort);
+  // Its length is its chunk's size: a hostile one is refused unread, where
+  // compressed records stop at the bound as they are inflated.
+  if (compression == kNoCompression && static_cast<uint64_t>(length - 1) > kMaxChunkBytes) {
+    return fault(RecordStatus::tooLarge);
+  }
   const size_t whole = static_cast<size_t>(4 + int64_t{length});
   if (whole > first) {
     record.resize(whole);

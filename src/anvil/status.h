@@ -37,6 +37,7 @@ struct RecordStatus {
     externalUnnamed,     // a stub, in a region whose name gives no coordinates for its file
     externalTooLarge,    // a stub whose file (`text`) is larger than a chunk may be
     externalUnreadable,  // a stub whose file (`text`) cannot be read
+    tooLarge,            // uncompressed, and longer than a chunk may be (refused before it is read)
   };
   RecordStatus(Fault fault = none, int value = 0, std::string text = "")
       : fault(fault), value(value), text(std::move(text)) {}

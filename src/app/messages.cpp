@@ -46,6 +46,9 @@ void reportRecord(const anvil::RecordStatus& status, int x, int z, books::Report
                   "left as it is\n",
                   x, z, status.text.c_str(), anvil::kMaxChunkBytes >> 20);
       return;
+    case RecordStatus::tooLarge:
+      reportCodec(anvil::CodecStatus{anvil::CodecStatus::tooLarge}, x, z, report);
+      return;
     case RecordStatus::externalUnreadable:
       report.addf(Finding::error, "Error: Chunk %i,%i is stored in '%s', which cannot be read\n", x, z,
                   status.text.c_str());
