@@ -112,10 +112,21 @@ Failure copyExtendedAttributes(int from, int to) {
   return {};
 }
 
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+bool hasAttribute(int fd, const char* name) { return fgetxattr(fd, name, nullptr, 0) >= 0; }
+
 // Gives the new file what `like` has that is not its bytes. Where the owner
 // or group cannot be kept and whoever had access through them would lose
 // it, that is a failure.
 Failure takeOver(int fd, const struct stat& like, mode_t modeBits, int attributesFd) {
+  // Made in a folder with a default ACL, the new file has that ACL: entries
+  // for accounts the old file never let in. It is to have the old file's own
+  // ACL, or none; the mode, set next, is then exactly the old one.
+  if (attributesFd >= 0 && !hasAttribute(attributesFd, kAccessAcl) && hasAttribute(fd, kAccessAcl) &&
+      fremovexattr(fd, kAccessAcl) != 0) {
+    return failure(Failure::attributeNotCopied, errno, kAccessAcl);
+  }
   // The owner first: changing it clears the set-user-ID and set-group-ID bits.
   if (failing(Call::fchown) || fchown(fd, like.st_uid, like.st_gid) != 0) {
     // Only root may give a file away, but a member of its group may keep the group.
@@ -187,7 +198,10 @@ Failure Replacement::begin(const std::string& path, int oldFd, const struct stat
   }
   Failure taken;
   if (hadOld_) {
-    taken = takeOver(fd_, old_, 07777, oldFd);
+    // Its attributes are read through a descriptor of its own where none was given.
+    const int opened = oldFd >= 0 ? -1 : open(target_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    taken = takeOver(fd_, old_, 07777, oldFd >= 0 ? oldFd : opened);
+    if (opened >= 0) close(opened);
   } else if (like) {
     taken = takeOver(fd_, *like, 0777, likeFd);
   }
