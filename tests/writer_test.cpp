@@ -33,7 +33,7 @@ struct Sized : RecordSource {
     chunkFiles[name] = size;
     return !chunkFilesFail;
   }
-  void keptTooLarge(int n, int64_t sectors) override { tooLarge[n] = sectors; }
+  void keptTooLarge(int n, int64_t sectors, TooLarge) override { tooLarge[n] = sectors; }
 };
 
 struct Written {

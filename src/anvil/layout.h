@@ -29,6 +29,10 @@ constexpr uint8_t kCustomCompression = 127;           // an algorithm the record
 constexpr uint8_t kExternalFlag = 0x80;               // in the type: the data is in the chunk's own .mcc file
 constexpr int64_t kMaxSectorCount = 255;              // one byte in the location entry
 constexpr int64_t kMaxSectorNumber = (1 << 24) - 1;   // three bytes in the location entry
+// A chunk too large for its region lies in a file of its own (c.X.Z.mcc)
+// only from 1.15: an older game takes it for missing and generates it anew.
+// Other tools write such files from the same data version.
+constexpr int kFirstVersionWithChunkFiles = 2203;
 
 inline int slotX(int slot) { return slot % kRegionSide; }
 inline int slotZ(int slot) { return slot / kRegionSide; }

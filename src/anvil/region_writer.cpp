@@ -123,8 +123,8 @@ struct Writer {
       padToSector();
       return;
     }
-    if (!chunkFiles.named) {
-      source.keptTooLarge(n, sectors);
+    if (!chunkFiles.named || !source.mayHaveOwnFile(n)) {
+      source.keptTooLarge(n, sectors, chunkFiles.named ? RecordSource::TooLarge::tooOld : RecordSource::TooLarge::unnamed);
       carry(n);
       return;
     }
@@ -170,6 +170,11 @@ CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record, uint
     storeRecordHeader(record.data(), static_cast<uint32_t>(record.size() - 4), compression);
   }
   return status;
+}
+
+int64_t recordBound(size_t size) {
+  if (size > UINT32_MAX) return INT64_MAX;  // beyond what zlib's bound counts where a long has 32 bits
+  return kRecordHeaderSize + static_cast<int64_t>(compressBound(static_cast<uLong>(size)));
 }
 
 void MemorySink::append(const uint8_t* data, size_t size) {

@@ -28,16 +28,28 @@ class RecordSource {
     (void)n, (void)name, (void)data, (void)size;
     return false;
   }
+  // Whether slot n's chunk, as make() last made it, may lie in a file of its
+  // own: whether the game of its version reads one.
+  virtual bool mayHaveOwnFile(int n) {
+    (void)n;
+    return true;
+  }
+  // Why a chunk too large for a record is kept as stored.
+  enum class TooLarge {
+    unnamed,  // the region's name gives no coordinates for a file of its own
+    tooOld,   // its version of the game reads no chunk files
+  };
   // Slot n's chunk would need `sectors` sectors, more than a location entry
-  // counts, in a region whose name gives no coordinates for a file of its
-  // own: it is kept as stored.
-  virtual void keptTooLarge(int n, int64_t sectors) { (void)n, (void)sectors; }
+  // counts, and cannot go to a file of its own: it is kept as stored.
+  virtual void keptTooLarge(int n, int64_t sectors, TooLarge why) { (void)n, (void)sectors, (void)why; }
 };
 
 // A record (length, compression type, data) of a chunk's NBT bytes,
 // compressed afresh (zlib at the default level, unless asked otherwise), in
 // place of what `record` held.
 CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record, uint8_t compression = kZlibCompression);
+// The most bytes makeRecord makes, with zlib, of `size` bytes of NBT.
+int64_t recordBound(size_t size);
 
 // Records made beforehand, for programs that write whole regions (the
 // example generator, the benchmarks): mark the slots `rewritten`.

@@ -21,6 +21,7 @@ ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Rep
   if (!read.whole || use == Use::show) return result;
   books::Inspection inspection(report, tree().root(), everywhere_);
   result.repaired = books::walkLevel(read.level, inspection);
+  if (result.repaired) result.encodedBound = 3 + tree().root().payloadSize() + tree().growth();
   return result;
 }
 

@@ -19,6 +19,7 @@ class ChunkLoader {
     bool whole = false;        // it has a "Level" (or, everywhere, what stands for it): its extent is its record
     bool newerLayout = false;  // no "Level": a chunk as Minecraft 1.18 and later save them
     nbt::Tree::ReadResult read;  // how reading its tree came out, where it did not
+    size_t encodedBound = 0;     // repaired: the most bytes its tree takes written
   };
 
   enum class Use {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,7 @@ class RepairAgain : public anvil::RecordSource {
     } silent;
     const ChunkLoader::Result result = loader_.load(file_, n, silent, ChunkLoader::Use::rewrite);
     if (result.fatal) return NewRecord::fatal;
+    versions_[n] = result.hasTree ? dataVersion(loader_.tree().root()) : -1;
     if (!result.repaired) {
       // The scan repaired it; loading it again must too, unless the file changed.
       out_.print("Warning: Chunk %i,%i did not load as it did a moment ago; it is kept exactly as it was stored\n",
@@ -88,17 +90,33 @@ class RepairAgain : public anvil::RecordSource {
     return NewRecord::made;
   }
 
-  void keptTooLarge(int n, int64_t sectors) override {
-    out_.print("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is kept "
-               "exactly as it was stored\n",
-               slotX(n), slotZ(n), static_cast<long long>(sectors));
+  bool mayHaveOwnFile(int n) override { return versions_[n] >= anvil::kFirstVersionWithChunkFiles; }
+
+  void keptTooLarge(int n, int64_t sectors, TooLarge why) override {
+    if (why == TooLarge::unnamed) {
+      out_.print("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is kept "
+                 "exactly as it was stored\n",
+                 slotX(n), slotZ(n), static_cast<long long>(sectors));
+    } else {
+      const std::string version = versions_[n] < 0 ? "no DataVersion" : "DataVersion " + std::to_string(versions_[n]);
+      out_.print("Warning: Chunk %i,%i would need %lld sectors once repaired, more than its region can hold, and its "
+                 "version of the game (%s, before 1.15) reads no chunk files; it is kept exactly as it was stored\n",
+                 slotX(n), slotZ(n), static_cast<long long>(sectors), version.c_str());
+    }
     kept[n] = true;
   }
 
   std::array<bool, anvil::kSlotCount> kept{};  // repaired slots written as they were stored after all
 
  private:
+  // The data version of the game each chunk was last saved by (-1: none, older than 1.9).
+  static int dataVersion(nbt::Tag root) {
+    const nbt::Tag version = nbt::getNumber(root, "DataVersion");
+    return version ? version.numberAsInt() : -1;
+  }
+
   RegionFile& file_;
+  std::array<int, anvil::kSlotCount> versions_{};
   ChunkLoader loader_;
   ByteBuffer serialised_;
   Output& out_;
@@ -194,6 +212,43 @@ void reportCheck(const char* path, long pages, const RunOptions& options, Output
   }
 }
 
+// What a check can know of a rewrite before it writes: a repaired chunk
+// that may need more sectors than a location entry counts is made as the
+// rewrite would make it, and one that the rewrite would keep as stored is
+// said so, as the rewrite says it; its pages are not counted. Returns the
+// pages a rewrite would write; false in `whole` when zlib's state broke.
+long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan, Output& out,
+                    bool& whole) {
+  int regionX, regionZ;
+  const bool named = anvil::regionCoordinates(fsio::baseNameOf(path), regionX, regionZ);
+  std::optional<RepairAgain> source;
+  ByteBuffer record;
+  long pages = scan.pagesRepaired;
+  whole = true;
+  for (int n = 0; n < anvil::kSlotCount; ++n) {
+    const anvil::Slot& slot = file.slots[n];
+    if (!slot.rewritten || slot.external ||
+        anvil::sectorsFor(anvil::recordBound(scan.encodedBound[n])) <= anvil::kMaxSectorCount) {
+      continue;
+    }
+    if (!source) {
+      if (options.loader) options.loader->release();
+      source.emplace(file, options, out);
+    }
+    const NewRecord made = source->make(n, record);
+    if (made == NewRecord::fatal) {
+      whole = false;
+      return pages;
+    }
+    const int64_t sectors = anvil::sectorsFor(static_cast<int64_t>(record.size()));
+    if (made == NewRecord::made && sectors > anvil::kMaxSectorCount && (!named || !source->mayHaveOwnFile(n))) {
+      source->keptTooLarge(n, sectors, named ? RepairAgain::TooLarge::tooOld : RepairAgain::TooLarge::unnamed);
+    }
+    if (source->kept[n]) pages -= scan.pagesBySlot[n];
+  }
+  return pages;
+}
+
 // A region's run, of every slot or of `onlySlot` alone, its lines naming the
 // file as `shownAs`.
 int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlySlot, const RunOptions& options,
@@ -205,8 +260,13 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   result.pagesRepaired = scan.pagesRepaired;
   result.errors = scan.errorLines > 0;
   if (scan.fatal) return 1;
-  reportCheck(shownAs, scan.pagesRepaired, options, out);
   result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
+  if (options.check && scan.pagesRepaired > 0) {
+    bool whole;
+    result.pagesRepaired = foreseeRewrite(path, file, options, scan, out, whole);
+    if (!whole) return 1;
+  }
+  reportCheck(shownAs, result.pagesRepaired, options, out);
   if (options.check || scan.pagesRepaired == 0) return 0;
   // The rewrite loads chunks with a loader of its own: the scan's buffers,
   // as large as the largest chunk, are given back first.

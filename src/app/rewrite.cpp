@@ -55,9 +55,21 @@ class RegionRewrite : public anvil::RecordSource {
                 const fsio::Replacement& region, Output& out)
       : source_(source), path_(path), original_(original), region_(region), out_(out) {}
 
-  anvil::NewRecord make(int n, ByteBuffer& record) override { return source_.make(n, record); }
+  anvil::NewRecord make(int n, ByteBuffer& record) override {
+    const anvil::NewRecord made = source_.make(n, record);
+    if (made == anvil::NewRecord::made) ++written_;
+    return made;
+  }
 
-  void keptTooLarge(int n, int64_t sectors) override { source_.keptTooLarge(n, sectors); }
+  bool mayHaveOwnFile(int n) override { return source_.mayHaveOwnFile(n); }
+  void keptTooLarge(int n, int64_t sectors, TooLarge why) override {
+    --written_;
+    source_.keptTooLarge(n, sectors, why);
+  }
+
+  // Whether a chunk was written afresh: where every one was kept as stored
+  // after all, the region would be the old one laid out anew.
+  bool wroteAny() const { return written_ > 0; }
 
   // Named by the folder the region was named in (a link's, if it is one),
   // as the game names such files; made like the region.
@@ -102,6 +114,7 @@ class RegionRewrite : public anvil::RecordSource {
   const fsio::Replacement& region_;
   Output& out_;
   std::vector<std::pair<std::string, std::unique_ptr<fsio::Replacement>>> files_;
+  int written_ = 0;
 };
 
 }  // namespace
@@ -121,6 +134,7 @@ int writeRegionFile(const char* path, anvil::RegionFile& original, anvil::Record
   const bool complete = anvil::writeRegion(sink, original, rewrite, chunkFiles);
   sink.flush();
   if (!complete) return 1;  // said why; every new file goes with the objects
+  if (!rewrite.wroteAny()) return 0;  // nothing repaired is written: the file stays as it is
   fsio::Failure failure = sink.error() ? fsio::Failure{fsio::Failure::writeFailed, sink.error(), ""} : region.finish();
   if (failure) {
     reportReplacement(failure, path, out);

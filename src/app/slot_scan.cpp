@@ -100,6 +100,7 @@ struct Scan {
   std::atomic<bool> fatal{false};
   std::atomic<long> pagesRepaired{0}, errorLines{0};
   std::array<int, kSlotCount> pagesBySlot{};  // each written by the thread that loaded the slot
+  std::array<size_t, kSlotCount> encodedBound{};
   std::atomic<int> rootsWithLevel{0}, rootsOfNewerLayout{0};
   std::mutex failureMutex;
   std::exception_ptr failure;
@@ -171,6 +172,7 @@ struct Scan {
         const bool written = report.finish(result.fatal);
         pagesRepaired += report.pagesRepaired;
         pagesBySlot[items[k]] = static_cast<int>(report.pagesRepaired);
+        encodedBound[items[k]] = result.encodedBound;
         errorLines += report.errorLines;
         if (!written || result.fatal) return;
       }
@@ -242,6 +244,7 @@ ScanResult scanRegion(RegionFile& file, const ScanOptions& options, Output& out)
   result.fatal = scan.fatal;
   result.pagesRepaired = scan.pagesRepaired;
   result.pagesBySlot = scan.pagesBySlot;
+  result.encodedBound = scan.encodedBound;
   result.errorLines = scan.errorLines;
   result.rootsWithLevel = scan.rootsWithLevel;
   result.rootsOfNewerLayout = scan.rootsOfNewerLayout;

@@ -44,6 +44,7 @@ struct ScanResult {
   bool fatal = false;  // zlib's stream state broke: the run must end
   long pagesRepaired = 0;
   std::array<int, anvil::kSlotCount> pagesBySlot{};
+  std::array<size_t, anvil::kSlotCount> encodedBound{};  // of each repaired chunk (see ChunkLoader::Result)
   long errorLines = 0;  // "Error: " and "ERROR: " lines printed for chunks
   int rootsWithLevel = 0, rootsOfNewerLayout = 0;
 };
