@@ -136,4 +136,46 @@ TEST(Safety, AKilledRunLeavesTheOriginalOrTheRepairedChunkFileAndPlayerFile) {
                  "player.dat", {"--everywhere", "FOLDER/player.dat"}, 20);
 }
 
+// A terminating signal in a world run that rewrites many files at once:
+// every temporary made before it is removed and none is made after it,
+// wherever the signal falls; the run ends as the signal ends a process.
+TEST(Safety, ATerminatedWorldRunLeavesNoTemporaryWhateverTheWorkersAreDoing) {
+  ScratchDir dir;
+  const std::string region = dir.file("w/region");
+  std::filesystem::create_directories(region);
+  std::string text;
+  for (int n = 0; n < 4; ++n) {
+    text += "chunk " + std::to_string(n) + " 0 compound \"\" { compound Level { u8 7 str Data u32 20000 random 20000 " +
+            std::to_string(n) + " list TileEntities compound [ { string id c " + kBook + " } ] } }\n";
+  }
+  const ByteVec bytes = regionFromText(text);
+  constexpr int kFiles = 240;
+  auto writeAll = [&] {
+    for (int i = 0; i < kFiles; ++i) writeFile(region + "/r." + std::to_string(i) + ".0.mca", bytes);
+  };
+  const std::vector<std::string> args = {"-j", "32", dir.file("w")};
+  writeAll();
+  const auto begin = std::chrono::steady_clock::now();
+  waitpid(start(args), nullptr, 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  constexpr int kTries = 40;
+  int ended = 0;
+  for (int i = 0; i < kTries; ++i) {
+    writeAll();
+    const pid_t pid = start(args);
+    // Over the whole run, and past it on a slower machine.
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds * 1.2 * (i + 0.5) / kTries));
+    const int signal = i % 2 ? SIGTERM : SIGINT;
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ended += WIFSIGNALED(status) && WTERMSIG(status) == signal;
+    for (const std::string& name : namesIn(region)) {
+      ASSERT_EQ(name.find(".pagemend-"), std::string::npos) << "try " << i << " left " << name;
+    }
+  }
+  std::cout << kTries << " signals over a " << seconds << " s run of " << kFiles << " rewrites: " << ended
+            << " ended the run, the others came after its end\n";
+}
+
 }  // namespace

@@ -147,10 +147,11 @@ Failure takeOver(int fd, const struct stat& like, mode_t modeBits, int attribute
   return attributesFd < 0 ? Failure() : copyExtendedAttributes(attributesFd, fd);
 }
 
-// A copy of the file at `from`, flushed, as `to` (where no link can be made).
-bool copyFile(const std::string& from, const std::string& to) {
+// A copy of the file at `from`, flushed, as `to` (where no link can be made),
+// registered as `pending`.
+bool copyFile(const std::string& from, const std::string& to, PendingFile& pending) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  const int out = in < 0 ? -1 : open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int out = in < 0 ? -1 : pending.create(to.c_str(), 0600);
   bool copied = out >= 0;
   std::vector<uint8_t> piece(size_t{1} << 20);
   for (int64_t at = 0; copied;) {
@@ -166,7 +167,8 @@ bool copyFile(const std::string& from, const std::string& to) {
   copied = copied && fsync(out) == 0;
   if (out >= 0 && close(out) != 0) copied = false;
   if (in >= 0) close(in);
-  if (!copied) unlink(to.c_str());
+  if (!copied && out >= 0) unlink(to.c_str());
+  if (!copied) pending.release();
   return copied;
 }
 
@@ -188,11 +190,9 @@ Failure Replacement::begin(const std::string& path, int oldFd, const struct stat
   temporary_ = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
   kept_ = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kKeptSuffix;
   unlink(temporary_.c_str());  // only a dead run with this very process id could have left it
-  pending_.hold(temporary_.c_str());
-  fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  fd_ = pending_.create(temporary_.c_str(), 0600);
   if (fd_ < 0) {
     const int error = errno;
-    pending_.release();
     temporary_.clear();
     return failure(Failure::cannotCreate, error);
   }
@@ -222,12 +222,13 @@ Failure Replacement::commit(bool keepOld) {
   bool kept = false;
   if (keepOld && hadOld_) {
     unlink(kept_.c_str());
-    kept = link(target_.c_str(), kept_.c_str()) == 0 || copyFile(target_, kept_);
+    kept = keptPending_.link(target_.c_str(), kept_.c_str()) || copyFile(target_, kept_, keptPending_);
     if (!kept) return failure(Failure::writeFailed, errno);
   }
   if (failing(Call::rename) || rename(temporary_.c_str(), target_.c_str()) != 0) {
     const int error = errno;
     if (kept) unlink(kept_.c_str());
+    keptPending_.release();
     return failure(Failure::writeFailed, error);
   }
   committed_ = true;
@@ -245,12 +246,14 @@ void Replacement::rollBack() {
   } else if (!hadOld_) {
     unlink(target_.c_str());
   }
+  keptPending_.release();
   kept_.clear();
   flushFolder(directoryOf(target_));
 }
 
 void Replacement::settle() {
   if (committed_ && !kept_.empty()) unlink(kept_.c_str());
+  keptPending_.release();
   kept_.clear();
 }
 

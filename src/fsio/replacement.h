@@ -72,7 +72,7 @@ class Replacement {
   int fd_ = -1;
   bool hadOld_ = false, committed_ = false;
   struct stat old_ {};
-  PendingFile pending_;
+  PendingFile pending_, keptPending_;  // the new file and the old one kept aside, while they have those names
 };
 
 // The parts around the process id in the names of temporaries.

@@ -8,9 +8,17 @@
 // signal ignored when the first file is registered (under nohup, or in a
 // script's background job) stays ignored, and every disposition is put back
 // exactly as it was once the last file is released, as git's sigchain does.
-// Threads may register and release files side by side.
+//
+// Threads may make, register and release files side by side. A file made
+// through create() or link() is made and registered at once, as far as the
+// handler can tell: it either finds the file registered or the file is
+// never made, since after a terminating signal no thread makes one any more.
+
+#include <sys/types.h>
 
 namespace fsio {
+
+struct PendingSlot;
 
 class PendingFile {
  public:
@@ -19,15 +27,22 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  // Registers `path` (the handler only removes it; the caller still does
-  // when it gives up). False when every place for one is taken: the file is
-  // then left by a killed run, to be removed by the next one.
+  // Registers `path`, a file the caller has made (the handler only removes
+  // it; the caller still does when it gives up). False when a terminating
+  // signal came meanwhile, or the path is longer than a path may be.
   bool hold(const char* path);
+  // Makes a new file at `path` (open for writing, as open(2) with O_CREAT |
+  // O_EXCL makes it) and registers it. The descriptor, or -1 with errno set
+  // (EINTR once a terminating signal came).
+  int create(const char* path, mode_t mode);
+  // Makes `path` a new name of the file named `existing`, and registers it.
+  // False with errno set, as create().
+  bool link(const char* existing, const char* path);
   // No longer to be removed by the handler (renamed into place, or removed).
   void release();
 
  private:
-  int slot_ = -1;
+  PendingSlot* slot_ = nullptr;
 };
 
 }  // namespace fsio
