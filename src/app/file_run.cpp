@@ -73,13 +73,13 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
       if (headers) block.print("== %s\n", file.path.c_str());
       switch (file.kind) {
         case Target::region:
-          results[k] = mendRegion(file.path.c_str(), fileOptions, block);
+          results[k] = mendRegion(file.path.c_str(), fileOptions, block, file.otherNames);
           break;
         case Target::playerFile:
-          results[k] = mendPlayerFile(file.path.c_str(), fileOptions, block);
+          results[k] = mendPlayerFile(file.path.c_str(), fileOptions, block, file.otherNames);
           break;
         case Target::chunkFile:
-          results[k] = mendChunkFile(file.path.c_str(), fileOptions, block);
+          results[k] = mendChunkFile(file.path.c_str(), fileOptions, block, file.otherNames);
           break;
       }
       block.finish(false);

@@ -145,7 +145,7 @@ std::function<bool()> changedSince(const char* path, Output& out, std::function<
 }
 
 // Writes slot n's repaired chunk back to its own file, with a region's care.
-int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output& out) {
+int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output& out, const Names& otherNames) {
   ByteBuffer record;
   const NewRecord made = source.make(n, record);
   if (made != NewRecord::made) return made == NewRecord::fatal ? 1 : 0;  // said why; the file stays
@@ -154,15 +154,16 @@ int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   const int code = replaceWithBytes(path.c_str(), fd,
                                     changedSince(path.c_str(), out, [&] { return fd >= 0 && file.externalUnchanged(n); }),
-                                    stream, out);
+                                    stream, out, otherNames);
   if (fd >= 0) close(fd);
   return code;
 }
 
 // Writes what a scan repaired: the region and the chunks' own files; counts
-// the pages of what was written.
-int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan,
-                  FileResult& result, Output& out) {
+// the pages of what was written. `otherNames` are the region's, or with
+// `onlySlot` its chunk's own file's.
+int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan, int onlySlot,
+                  const Names& otherNames, FileResult& result, Output& out) {
   RepairAgain source(file, options, out);
   // A chunk read from its own file goes back there; the region, which
   // holds only its stub, is rewritten only for chunks it holds itself.
@@ -189,7 +190,8 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
     }
   }
   // The region first: when it cannot be written, neither is anything else.
-  if (inRegion && writeRegionFile(path, file, source, out, changedSince(path, out, [&] { return file.unchanged(path); })) != 0) {
+  if (inRegion && writeRegionFile(path, file, source, out, changedSince(path, out, [&] { return file.unchanged(path); }),
+                                  onlySlot < 0 ? otherNames : Names()) != 0) {
     return 1;
   }
   for (int n = 0; n < anvil::kSlotCount; ++n) {
@@ -197,7 +199,7 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
   }
   int code = 0;
   for (int n : external) {
-    const int written = rewriteExternal(file, n, source, out);
+    const int written = rewriteExternal(file, n, source, out, n == onlySlot ? otherNames : Names());
     if (written == 0 && !source.kept[n]) result.pagesWritten += scan.pagesBySlot[n];
     code = std::max(code, written);
   }
@@ -252,7 +254,7 @@ long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& option
 // A region's run, of every slot or of `onlySlot` alone, its lines naming the
 // file as `shownAs`.
 int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlySlot, const RunOptions& options,
-              FileResult& result, Output& out) {
+              const Names& otherNames, FileResult& result, Output& out) {
   file.readExternal = options.everywhere;
   ScanOptions scanOptions{options.zlibOnly, options.everywhere, options.threads, options.spare, options.loader};
   scanOptions.onlySlot = onlySlot;
@@ -271,14 +273,14 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   // The rewrite loads chunks with a loader of its own: the scan's buffers,
   // as large as the largest chunk, are given back first.
   if (options.loader) options.loader->release();
-  return writeRepaired(path, file, options, scan, result, out);
+  return writeRepaired(path, file, options, scan, onlySlot, otherNames, result, out);
 }
 
 int floorDiv32(int v) { return v >= 0 ? v / 32 : -((-v + 31) / 32); }
 
 }  // namespace
 
-FileResult mendRegion(const char* path, const RunOptions& options, Output& out) {
+FileResult mendRegion(const char* path, const RunOptions& options, Output& out, const Names& otherNames) {
   FileResult result;
   result.code = reportingFailures(path, out, [&] {
     RegionFile file;
@@ -286,13 +288,13 @@ FileResult mendRegion(const char* path, const RunOptions& options, Output& out) 
       reportOpen(opened, path, out);
       return 1;
     }
-    return mendSlots(file, path, path, -1, options, result, out);
+    return mendSlots(file, path, path, -1, options, otherNames, result, out);
   });
   if (result.code != 0) result.errors = true;
   return result;
 }
 
-FileResult mendChunkFile(const char* path, const RunOptions& options, Output& out) {
+FileResult mendChunkFile(const char* path, const RunOptions& options, Output& out, const Names& otherNames) {
   FileResult result;
   result.code = reportingFailures(path, out, [&] {
     // Only the region's stub says how the file is compressed, and the game
@@ -320,7 +322,7 @@ FileResult mendChunkFile(const char* path, const RunOptions& options, Output& ou
                 region.c_str(), x, z, path);
       return 1;
     }
-    return mendSlots(file, region.c_str(), path, n, options, result, out);
+    return mendSlots(file, region.c_str(), path, n, options, otherNames, result, out);
   });
   if (result.code != 0) result.errors = true;
   return result;
@@ -331,7 +333,7 @@ bool isPlayerFile(const char* path) {
   return length > 4 && std::strcmp(path + length - 4, ".dat") == 0;
 }
 
-FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& out) {
+FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& out, const Names& otherNames) {
   FileResult result;
   result.code = reportingFailures(path, out, [&] {
     anvil::NbtFile file;
@@ -376,8 +378,8 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
       out.print("Error: file '%s' failed to compress; it is left as it was!\n", path);
       return 1;
     }
-    const int code =
-        replaceWithBytes(path, file.fd(), changedSince(path, out, [&] { return file.unchanged(path); }), bytes, out);
+    const int code = replaceWithBytes(path, file.fd(), changedSince(path, out, [&] { return file.unchanged(path); }),
+                                      bytes, out, otherNames);
     if (code == 0) result.pagesWritten = report.pages;
     return code;
   });

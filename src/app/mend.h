@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/console.h"
+#include "app/rewrite.h"
 
 namespace app {
 
@@ -31,17 +32,18 @@ struct FileResult {
 // The whole run for one region file: load it, repair what can be repaired,
 // rewrite or report, every line to `out`. A rewrite writes the chunks read
 // from their own files back there.
-FileResult mendRegion(const char* path, const RunOptions& options, Output& out);
+// A repair is given to every other name of the file the run found (see Names).
+FileResult mendRegion(const char* path, const RunOptions& options, Output& out, const Names& otherNames = {});
 
 // The whole run for a chunk's own file (c.X.Z.mcc), with `everywhere`: the
 // chunk is read through the stub of its region beside it (r.X.Z.mca) and
 // written back to its own file; without, it is refused.
-FileResult mendChunkFile(const char* path, const RunOptions& options, Output& out);
+FileResult mendChunkFile(const char* path, const RunOptions& options, Output& out, const Names& otherNames = {});
 
 // The whole run for a file of gzip-compressed NBT (a player's file, or
 // level.dat): repairs the books of the player (of Data.Player in level.dat),
 // and writes the file back, gzip-compressed, with a region's care.
-FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& out);
+FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& out, const Names& otherNames = {});
 
 // Whether `path` names such a file (its name ends in ".dat").
 bool isPlayerFile(const char* path);

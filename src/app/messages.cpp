@@ -204,6 +204,9 @@ void reportReplacement(const fsio::Failure& failure, const char* path, Output& o
     case Failure::writeFailed:
       out.print("Error: unable to write file '%s' (%s); it is left as it was!\n", path, why);
       return;
+    case Failure::notTheOldFile:
+      out.print("Warning: file '%s' no longer names the file repaired; it is left as it is\n", path);
+      return;
   }
 }
 

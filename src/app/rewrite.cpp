@@ -46,6 +46,25 @@ class FileSink : public anvil::Sink {
   int error_ = 0;
 };
 
+// After `file` replaced `path`: each other name of the old file that the
+// run knows is made a name of the new one; a line says how many names it
+// had that the run does not know, which keep the old file. The exit code.
+int giveOtherNames(fsio::Replacement& file, const char* path, const Names& others, Output& out) {
+  int code = 0;
+  for (const std::string& other : others) {
+    const fsio::Failure failure = file.linkAs(other);
+    reportReplacement(failure, other.c_str(), out);
+    if (failure && failure.kind != fsio::Failure::notTheOldFile) code = 1;
+  }
+  const struct stat* old = file.old();
+  const long unknown = old ? static_cast<long>(old->st_nlink) - 1 - static_cast<long>(others.size()) : 0;
+  if (unknown > 0) {
+    out.print("Warning: file '%s' has %ld other name%s, which keep%s the old file\n", path, unknown,
+              unknown == 1 ? "" : "s", unknown == 1 ? "s" : "");
+  }
+  return code;
+}
+
 // The region's rewrite as its writer sees it: the records of `source`, and
 // the chunks too large for one written beside the region, to be put in
 // place together with it.
@@ -103,7 +122,10 @@ class RegionRewrite : public anvil::RecordSource {
     for (auto& file : files_) file.second->rollBack();
   }
   void settleFiles() {
-    for (auto& file : files_) file.second->settle();
+    for (auto& file : files_) {
+      file.second->settle();
+      giveOtherNames(*file.second, file.first.c_str(), {}, out_);
+    }
   }
   void abortFiles() { files_.clear(); }  // each removes its new file
 
@@ -120,7 +142,7 @@ class RegionRewrite : public anvil::RecordSource {
 }  // namespace
 
 int writeRegionFile(const char* path, anvil::RegionFile& original, anvil::RecordSource& source, Output& out,
-                    const std::function<bool()>& changed) {
+                    const std::function<bool()>& changed, const Names& otherNames) {
   if (changed()) return 1;
   fsio::Replacement region;
   if (const fsio::Failure failure = region.begin(path, original.fd())) {
@@ -149,11 +171,11 @@ int writeRegionFile(const char* path, anvil::RegionFile& original, anvil::Record
     return 1;
   }
   rewrite.settleFiles();
-  return 0;
+  return giveOtherNames(region, path, otherNames, out);
 }
 
 int replaceWithBytes(const char* path, int originalFd, const std::function<bool()>& changed, const ByteBuffer& bytes,
-                     Output& out) {
+                     Output& out, const Names& otherNames) {
   if (changed()) return 1;
   fsio::Replacement file;
   fsio::Failure failure = file.begin(path, originalFd);
@@ -170,7 +192,7 @@ int replaceWithBytes(const char* path, int originalFd, const std::function<bool(
     reportReplacement(failure, path, out);
     return 1;
   }
-  return 0;
+  return giveOtherNames(file, path, otherNames, out);
 }
 
 }  // namespace app

@@ -30,13 +30,10 @@ Listing listTargets(const std::vector<std::string>& paths, const RunOptions& opt
       listWorld(path, options.everywhere, listing);
     } else {
       // A player's file or level.dat is read as such only when asked to look everywhere.
-      struct stat info;
-      const bool there = stat(path.c_str(), &info) == 0;
-      if (there && !listing.taken.insert({info.st_dev, info.st_ino}).second) continue;  // named before: run once
       const Target::Kind kind = endsWith(path, ".mcc")                        ? Target::chunkFile
                                 : options.everywhere && endsWith(path, ".dat") ? Target::playerFile
                                                                                : Target::region;
-      listing.files.push_back({path, kind, there ? static_cast<int64_t>(info.st_size) : 0});
+      addFile(path, kind, listing);
     }
   }
   return listing;

@@ -3,8 +3,12 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace app {
 
@@ -116,6 +120,19 @@ void listDimensions(const std::string& folder, int depth, bool everywhere, std::
   }
 }
 
+// The name a path stands for, as a folder's real path and a name in it: a
+// symbolic link stands for what it leads to. "" where it cannot be known.
+std::string entryOf(const std::string& path) {
+  char resolved[PATH_MAX];
+  struct stat info;
+  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return realpath(path.c_str(), resolved) ? resolved : "";
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (!realpath(folder.c_str(), resolved)) return "";
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + name;
+}
+
 }  // namespace
 
 bool isWorld(const std::string& path) {
@@ -152,13 +169,28 @@ void listWorld(const std::string& named, bool everywhere, Listing& out) {
   // Each file by its own name where it is found under it, else by the first link to it.
   for (const bool links : {false, true}) {
     for (const Found& file : found) {
-      if (file.link != links) continue;
-      struct stat info;
-      const bool there = stat(file.path.c_str(), &info) == 0;
-      if (there && !out.taken.insert({info.st_dev, info.st_ino}).second) continue;
-      out.files.push_back({file.path, file.playerFile ? Target::playerFile : Target::region,
-                           there ? static_cast<int64_t>(info.st_size) : 0});
+      if (file.link == links) addFile(file.path, file.playerFile ? Target::playerFile : Target::region, out);
     }
+  }
+}
+
+void addFile(const std::string& path, Target::Kind kind, Listing& out) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    out.files.push_back({path, kind, 0, {}, ""});
+    return;
+  }
+  const std::string entry = entryOf(path);
+  const auto [at, added] = out.taken.emplace(std::make_pair(info.st_dev, info.st_ino), out.files.size());
+  if (added) {
+    out.files.push_back({path, kind, static_cast<int64_t>(info.st_size), {}, entry});
+    return;
+  }
+  // Named before: it runs once, and a name of its own is given the repair too.
+  Target& first = out.files[at->second];
+  if (!entry.empty() && entry != first.entry &&
+      std::find(first.otherNames.begin(), first.otherNames.end(), entry) == first.otherNames.end()) {
+    first.otherNames.push_back(entry);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -22,13 +23,23 @@ struct Target {
   std::string path;  // as found: a link by its own name, as the game names its files
   Kind kind = region;
   int64_t size = 0;  // bytes, for the progress line
+  // The same file found under other names (hard links: `cp -al` makes a
+  // world's copy of them), each a folder's real path and a name. A repair
+  // makes each a name of the repaired file.
+  std::vector<std::string> otherNames;
+  std::string entry;  // the name `path` stands for, in the same form
 };
 
 struct Listing {
   std::vector<Target> files;
-  std::vector<std::string> unreadable;      // folders of a world that could not be read
-  std::set<std::pair<dev_t, ino_t>> taken;  // the files listed, by device and inode
+  std::vector<std::string> unreadable;  // folders of a world that could not be read
+  std::map<std::pair<dev_t, ino_t>, size_t> taken;  // the files listed, by device and inode: where in `files`
 };
+
+// Lists the file at `path` (whatever is there: its run says what it is not),
+// unless it was listed before; another name of a file listed before is
+// noted as such.
+void addFile(const std::string& path, Target::Kind kind, Listing& out);
 
 // Whether `path` is a world's folder: one holding level.dat, region/,
 // DIM-1/region, DIM1/region or dimensions/ (a server's nether or end may be

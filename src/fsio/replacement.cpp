@@ -257,6 +257,28 @@ void Replacement::settle() {
   kept_.clear();
 }
 
+Failure Replacement::linkAs(const std::string& other) {
+  struct stat now;
+  if (!committed_ || !hadOld_ || stat(other.c_str(), &now) != 0 || now.st_dev != old_.st_dev ||
+      now.st_ino != old_.st_ino) {
+    return failure(Failure::notTheOldFile);
+  }
+  const std::string dir = directoryOf(other), prefix = temporaryPrefix(baseNameOf(other));
+  removeLeftovers(dir, prefix);
+  const std::string temporary = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
+  unlink(temporary.c_str());
+  PendingFile pending;
+  if (!pending.link(target_.c_str(), temporary.c_str())) return failure(Failure::writeFailed, errno);
+  if (failing(Call::rename) || rename(temporary.c_str(), other.c_str()) != 0) {
+    const int error = errno;
+    unlink(temporary.c_str());
+    return failure(Failure::writeFailed, error);
+  }
+  pending.release();
+  flushFolder(dir);
+  return {};
+}
+
 void Replacement::abort() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;

@@ -29,6 +29,7 @@ struct Failure {
     attributesUnread,    // the old file's extended attributes cannot be listed
     attributeNotCopied,  // one of them (`detail`) cannot be given to the new file
     writeFailed,         // writing, flushing or renaming failed
+    notTheOldFile,       // (linkAs) the other name no longer names the file replaced
   };
   Kind kind = none;
   int error = 0;       // errno, where the system gave one
@@ -64,6 +65,10 @@ class Replacement {
   void rollBack();
   // After commit(true): the old file given up.
   void settle();
+  // After commit(): `other`, another name the old file had (a hard link),
+  // made a name of the new file as carefully: a new link beside it, renamed
+  // over it, so that at every moment it names the old file or the new one.
+  Failure linkAs(const std::string& other);
   // Removes the new file, unless it was committed.
   void abort();
 
