@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,12 +49,20 @@ std::atomic<bool> terminating{false};
 // given up). The handler waits for them: each holds the signals back
 // meanwhile, so none of them is the thread the handler runs on.
 std::atomic<int> making{0};
+constexpr time_t kLongestWait = 3;  // seconds
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the handler reads them");
 
 void onTerminatingSignal(int signal) {
   terminating.store(true);
-  while (making.load() > 0) sched_yield();  // a moment: one open(2) or link(2) each
+  // A moment: one open(2) or link(2) each. Never longer than a few seconds,
+  // though (a folder on a network that stopped answering): a signal that
+  // would not end the run is worse than a file left over.
+  timespec start{}, now{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  while (making.load() > 0 && clock_gettime(CLOCK_MONOTONIC, &now) == 0 && now.tv_sec - start.tv_sec < kLongestWait) {
+    sched_yield();
+  }
   for (Block* block = &first; block; block = block->next.load(std::memory_order_acquire)) {
     for (Slot& slot : block->slots) {
       if (slot.used.load(std::memory_order_acquire)) unlink(slot.path);
