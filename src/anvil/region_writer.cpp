@@ -123,8 +123,7 @@ struct Writer {
       padToSector();
       return;
     }
-    if (!chunkFiles.named || !source.mayHaveOwnFile(n)) {
-      source.keptTooLarge(n, sectors, chunkFiles.named ? RecordSource::TooLarge::tooOld : RecordSource::TooLarge::unnamed);
+    if (keptAsStored(source, n, sectors, chunkFiles.named)) {
       carry(n);
       return;
     }
@@ -170,6 +169,12 @@ CodecStatus makeRecord(const uint8_t* nbt, size_t size, ByteBuffer& record, uint
     storeRecordHeader(record.data(), static_cast<uint32_t>(record.size() - 4), compression);
   }
   return status;
+}
+
+bool keptAsStored(RecordSource& source, int n, int64_t sectors, bool named) {
+  if (sectors <= kMaxSectorCount || (named && source.mayHaveOwnFile(n))) return false;
+  source.keptTooLarge(n, sectors, named ? RecordSource::TooLarge::tooOld : RecordSource::TooLarge::unnamed);
+  return true;
 }
 
 int64_t recordBound(size_t size) {

@@ -44,6 +44,12 @@ class RecordSource {
   virtual void keptTooLarge(int n, int64_t sectors, TooLarge why) { (void)n, (void)sectors, (void)why; }
 };
 
+// Whether slot n's new record of `sectors` sectors must be kept as stored
+// after all: more than a location entry counts, and no file of its own it
+// may go to (`named`: the region's name gives coordinates for one). Then
+// `source` is told why.
+bool keptAsStored(RecordSource& source, int n, int64_t sectors, bool named);
+
 // A record (length, compression type, data) of a chunk's NBT bytes,
 // compressed afresh (zlib at the default level, unless asked otherwise), in
 // place of what `record` held.

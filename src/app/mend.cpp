@@ -242,9 +242,8 @@ long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& option
       whole = false;
       return pages;
     }
-    const int64_t sectors = anvil::sectorsFor(static_cast<int64_t>(record.size()));
-    if (made == NewRecord::made && sectors > anvil::kMaxSectorCount && (!named || !source->mayHaveOwnFile(n))) {
-      source->keptTooLarge(n, sectors, named ? RepairAgain::TooLarge::tooOld : RepairAgain::TooLarge::unnamed);
+    if (made == NewRecord::made) {
+      anvil::keptAsStored(*source, n, anvil::sectorsFor(static_cast<int64_t>(record.size())), named);
     }
     if (source->kept[n]) pages -= scan.pagesBySlot[n];
   }

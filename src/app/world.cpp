@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fsio/files.h"
+
 namespace app {
 
 namespace {
@@ -126,11 +128,8 @@ std::string entryOf(const std::string& path) {
   char resolved[PATH_MAX];
   struct stat info;
   if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return realpath(path.c_str(), resolved) ? resolved : "";
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  if (!realpath(folder.c_str(), resolved)) return "";
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + name;
+  if (!realpath(fsio::directoryOf(path).c_str(), resolved)) return "";
+  return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + fsio::baseNameOf(path);
 }
 
 }  // namespace
