@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <map>
+#include <set>
 
 #include "anvil/region_writer.h"
 #include "support/region_text.h"
@@ -21,6 +22,8 @@ struct Sized : RecordSource {
   std::map<int, NewRecord> refused;
   std::map<std::string, size_t> chunkFiles;
   std::map<int, int64_t> tooLarge;
+  std::map<int, TooLarge> why;
+  std::set<int> tooOld;  // chunks of a version that reads no files of their own
   bool chunkFilesFail = false;
 
   NewRecord make(int n, ByteBuffer& record) override {
@@ -33,7 +36,11 @@ struct Sized : RecordSource {
     chunkFiles[name] = size;
     return !chunkFilesFail;
   }
-  void keptTooLarge(int n, int64_t sectors, TooLarge) override { tooLarge[n] = sectors; }
+  bool mayHaveOwnFile(int n) override { return !tooOld.count(n); }
+  void keptTooLarge(int n, int64_t sectors, TooLarge reason) override {
+    tooLarge[n] = sectors;
+    why[n] = reason;
+  }
 };
 
 struct Written {
@@ -98,11 +105,22 @@ TEST(Writer, ARecordOverTwoHundredFiftyFiveSectorsGoesToAFileOfItsOwn) {
   RegionFile file;
   const Written unnamed = rewrite(text, again, {0, 1}, {}, &file);
   EXPECT_EQ(again.tooLarge, (std::map<int, int64_t>{{1, 256}}));
+  EXPECT_EQ(again.why, (std::map<int, RecordSource::TooLarge>{{1, RecordSource::TooLarge::unnamed}}));
   EXPECT_TRUE(again.chunkFiles.empty());
   ByteVec stored(static_cast<size_t>(file.extent(1)));
   ASSERT_TRUE(file.readAt(file.slots[1].offset, stored.data(), stored.size()));
   const ByteVec carried = unnamed.sectors(1);
   EXPECT_TRUE(std::equal(stored.begin(), stored.end(), carried.begin()));
+
+  // Nor, in a region with coordinates, for a chunk whose game reads no such file.
+  Sized old;
+  old.sizes = source.sizes;
+  old.tooOld = {0, 1};
+  const Written kept = rewrite(text, old, {0, 1}, {true, -1, 2});
+  ASSERT_TRUE(kept.complete);
+  EXPECT_EQ(kept.at(0).count, 255);  // one that fits stays in the region whatever its version
+  EXPECT_EQ(old.why, (std::map<int, RecordSource::TooLarge>{{1, RecordSource::TooLarge::tooOld}}));
+  EXPECT_TRUE(old.chunkFiles.empty());
 
   // A chunk's file that cannot be written stops the region too.
   Sized failing;
