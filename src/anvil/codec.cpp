@@ -100,17 +100,42 @@ CodecStatus Inflater::inflate(const uint8_t* data, size_t size) {
       reserve(std::min(want, limit_));
       // Never more than the bound, whatever room an earlier chunk left.
       const size_t room = std::min(capacity_, limit_);
-      size_t produced = 0;
-      const libdeflate_result r = libdeflate_zlib_decompress(fast_, data, size, buffer_, room, &produced);
-      if (r == LIBDEFLATE_SUCCESS) {
-        size_ = produced;
-        return {};
-      }
+      const int r = inflateFast(data, size, room);
+      if (r == LIBDEFLATE_SUCCESS) return {};
       if (r != LIBDEFLATE_INSUFFICIENT_SPACE || room >= limit_) break;
       want = 2 * room;
     }
   }
   return inflateWithZlib(data, size);
+}
+
+// The stream's wrapping is read here and its deflate data by libdeflate, so
+// that a stream a few bytes short of its checksum, which libdeflate's zlib
+// reader refuses, is still inflated once: the checksum's bytes that are
+// there are checked against the output. What zlib might judge otherwise (a
+// window smaller than 32 KiB, a preset dictionary, a wrong checksum) is
+// left to it: BAD_DATA.
+int Inflater::inflateFast(const uint8_t* data, size_t size, size_t room) {
+  if (size < 2 || (data[0] & 0x0f) != Z_DEFLATED || (data[0] >> 4) != 7 || (data[1] & 0x20) != 0 ||
+      ((data[0] << 8) | data[1]) % 31 != 0) {
+    return LIBDEFLATE_BAD_DATA;
+  }
+  size_t used = 0, produced = 0;
+  const libdeflate_result r =
+      libdeflate_deflate_decompress_ex(fast_, data + 2, size - 2, buffer_, room, &used, &produced);
+  if (r != LIBDEFLATE_SUCCESS) return r;
+  const uint32_t checksum = libdeflate_adler32(1, buffer_, produced);
+  const size_t present = std::min<size_t>(4, size - 2 - used);
+  const uint8_t* tail = data + 2 + used;
+  for (size_t i = 0; i < present; ++i) {
+    if (tail[i] != static_cast<uint8_t>(checksum >> (24 - 8 * i))) return LIBDEFLATE_BAD_DATA;
+  }
+  size_ = produced;
+  if (present < 4) {
+    checksum_ = checksum;
+    checksumMissing_ = static_cast<int>(4 - present);
+  }
+  return LIBDEFLATE_SUCCESS;
 }
 
 // Every member, one after another, as Java's reader reads them; zlib alone

@@ -70,6 +70,8 @@ class Inflater {
   uint32_t checksum() const { return checksum_; }
 
  private:
+  // A libdeflate_result.
+  int inflateFast(const uint8_t* data, size_t size, size_t room);
   CodecStatus inflateWithZlib(const uint8_t* data, size_t size);
   CodecStatus drain(z_stream_s& stream, const uint8_t* data, size_t size, int& r);
   CodecStatus inflateStep(z_stream_s& stream, int& r);
