@@ -102,8 +102,8 @@ std::optional<ByteBuffer> withBook(const uint8_t* data, size_t size, Tree& tree,
   return out;
 }
 
-struct Silent : books::Report {
-  void add(books::Finding, const std::string&) override {}
+struct Silent : books::Findings {
+  void add(books::Finding&&) override {}
 };
 
 bool copyForWriting(const char* in, const char* out);
@@ -143,6 +143,30 @@ int addBook(const char* in, const char* out) {
   }
   std::fprintf(stderr, "no chunk of %s can take a book\n", in);
   return 1;
+}
+
+// A plain page in every chunk that can take a book.
+int addBooks(const char* in, const char* out) {
+  anvil::RegionFile file;
+  if (!copyForWriting(in, out) || !file.open(out)) return 1;
+  app::ChunkLoader loader;
+  anvil::MadeRecords records;
+  int added = 0;
+  eachChunk(file, loader, [&](int n, const uint8_t* data, size_t size) {
+    std::optional<ByteBuffer> chunk = withBook(data, size, loader.tree(), false);
+    if (!chunk) chunk = withBook(data, size, loader.tree(), true);
+    if (!chunk) return false;
+    anvil::makeRecord(chunk->data(), chunk->size(), records.records[n]);
+    file.slots[n].rewritten = true;
+    ++added;
+    return false;
+  });
+  if (added == 0) {
+    std::fprintf(stderr, "no chunk of %s can take a book\n", in);
+    return 1;
+  }
+  app::StreamOutput lines(stdout);
+  return app::writeRegionFile(out, file, records, lines);
 }
 
 // Copies `in` to `out` to be rewritten in place, as pagemend rewrites.
@@ -239,6 +263,7 @@ int main(int argc, char** argv) {
   if (argc >= 3 && !std::strcmp(argv[1], "generate")) return generate(argv[2], argc > 3 ? std::atoi(argv[3]) : 1024);
   if (argc >= 3 && !std::strcmp(argv[1], "generate-large")) return generateLarge(argv[2]);
   if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBook(argv[2], argv[3]);
+  if (argc >= 4 && !std::strcmp(argv[1], "add-books")) return addBooks(argv[2], argv[3]);
   if (argc >= 4 && !std::strcmp(argv[1], "to-lz4")) return toLz4(argv[2], argv[3]);
   if (argc >= 4 && !std::strcmp(argv[1], "world")) return world(argv[2], std::atoi(argv[3]));
   std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT | to-lz4 IN OUT | world OUT FILES\n",

@@ -18,6 +18,7 @@
 #include "nbt/builder.h"
 #include "nbt/printer.h"
 #include "nbt/writer.h"
+#include "app/messages.h"
 #include "app/chunk_loader.h"
 #include "app/run.h"
 
@@ -46,8 +47,8 @@ void writeBytes(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-struct Silent : books::Report {
-  void add(books::Finding, const std::string&) override {}
+struct Silent : books::Findings {
+  void add(books::Finding&&) override {}
 };
 
 std::string printed(nbt::Tag tag) {
@@ -355,7 +356,7 @@ Checked checkBook(const std::string& page, Layout layout) {
   Silent silent;
   books::Inspection in(silent, layout == Layout::textComponents ? 4300 : layout == Layout::components ? 3839 : 1343);
   Checked out;
-  out.changed = books::checkWrittenBook(tree.root(), " in a test", in);
+  out.changed = books::checkWrittenBook(tree.root(), books::Spot(), in);
   Bytes written;
   nbt::writeTag(tree.root(), written);
   nbt::Tree again;
@@ -458,7 +459,7 @@ std::string inflatersAgree(const uint8_t* data, size_t size) {
   }
   if (a.outcome == anvil::CodecStatus::ok) return "inflates to " + std::to_string(fast.size()) + " bytes";
   if (a.outcome == anvil::CodecStatus::tooLarge) return "too large";
-  const std::string line = anvil::codecLine(a);
+  const std::string line = app::codecLine(a);
   return line.substr(0, line.size() - 1);
 }
 

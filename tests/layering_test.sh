@@ -8,8 +8,9 @@ declare -A may=(
   [nbt]="nbt"
   [anvil]="anvil nbt"
   [books]="books nbt"
+  [repair]="repair anvil books nbt"
   [fsio]="fsio"
-  [app]="app anvil books fsio nbt"
+  [app]="app repair anvil books fsio nbt"
 )
 declare -A libraries=(
   [anvil]="zlib.h libdeflate.h lz4.h xxhash.h"

@@ -54,8 +54,8 @@ bool parseCoordinate(const std::string& text, int& out) {
   return out < anvil::kRegionSide;
 }
 
-struct ToStandardError : books::Report {
-  void add(books::Finding, const std::string& line) override { std::fputs(line.c_str(), stderr); }
+struct ToStandardError : books::Findings {
+  void add(books::Finding&& finding) override { std::fputs(app::lineOf(finding).c_str(), stderr); }
 };
 
 enum LongOnly { kTypes = 256, kEverywhere, kVersion };

@@ -1,17 +1,21 @@
 #include "anvil/chunk_reader.h"
 
+#include <xxhash.h>
+
 #include "anvil/chunk_root.h"
 
 namespace anvil {
 
-ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts) {
-  Result result;
+uint64_t recordDigest(const ByteBuffer& record) { return XXH3_64bits(record.data(), record.size()); }
+
+ChunkReader::Decoded ChunkReader::decode(RegionFile& file, int n) {
+  Decoded result;
   result.record = file.readRecord(n, record_);
   if (!result.record) return result;
   const uint8_t* stored = record_.data() + kRecordHeaderSize;
   const size_t storedSize = record_.size() - kRecordHeaderSize;
-  const uint8_t compression = record_[4];
-  switch (compression) {
+  compression_ = record_[4];
+  switch (compression_) {
     case kZlibCompression:
       result.codec = inflater_.inflate(stored, storedSize);
       break;
@@ -26,24 +30,37 @@ ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope s
       break;
   }
   if (result.codec.outcome != CodecStatus::ok) return result;
-  const uint8_t* chunk = compression == kNoCompression ? stored : inflater_.data();
-  const size_t chunkSize = compression == kNoCompression ? storedSize : inflater_.size();
-  result.root = readChunkRoot(chunk, chunkSize, tree_, result.level, result.hasTree, scope, newerLayouts);
-  if (!result.level) {
-    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
-    const nbt::Tag version = result.hasTree ? nbt::getNumber(tree_.root(), "DataVersion") : nbt::Tag();
-    result.newerLayout = version && version.numberAsInt() >= 2844;
-    return result;
-  }
+  result.data = compression_ == kNoCompression ? stored : inflater_.data();
+  result.size = compression_ == kNoCompression ? storedSize : inflater_.size();
+  return result;
+}
+
+void ChunkReader::settle(RegionFile& file, int n) {
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
   Slot& slot = file.slots[n];
   // Of a chunk in its own file, the region holds a stub: carried as it is
   // stored, with the sectors it claims.
   if (!slot.external) slot.extent = static_cast<int64_t>(record_.size());
-  const bool zlib = !slot.external && compression == kZlibCompression;
+  const bool zlib = !slot.external && compression_ == kZlibCompression;
   slot.checksumMissing = static_cast<uint8_t>(zlib ? inflater_.checksumMissing() : 0);
   slot.checksum = inflater_.checksum();
+}
+
+ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts) {
+  Result result;
+  const Decoded decoded = decode(file, n);
+  result.record = decoded.record;
+  result.codec = decoded.codec;
+  if (!decoded.data) return result;
+  result.root = readChunkRoot(decoded.data, decoded.size, tree_, result.level, result.hasTree, scope, newerLayouts);
+  if (!result.level) {
+    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
+    const nbt::Tag version = result.hasTree ? nbt::getNumber(tree_.root(), "DataVersion") : nbt::Tag();
+    result.newerLayout = version && version.numberAsInt() >= 2844;
+    return result;
+  }
+  settle(file, n);
   result.whole = true;
   return result;
 }

@@ -10,6 +10,8 @@ namespace anvil {
 
 // Reads a region's chunks one at a time, keeping its buffers and its tree from
 // chunk to chunk; one per thread.
+uint64_t recordDigest(const ByteBuffer& record);
+
 class ChunkReader {
  public:
   explicit ChunkReader(bool zlibOnly = false) : inflater_(zlibOnly) {}
@@ -25,6 +27,19 @@ class ChunkReader {
     nbt::Tag level;            // "Level", or what stands for it
   };
 
+  // What reading and decoding one slot's record came to: `data` holds the
+  // chunk's tree, until the next call, unless a stage failed.
+  struct Decoded {
+    RecordStatus record;
+    CodecStatus codec;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+  };
+  Decoded decode(RegionFile& file, int n);
+  // Slot n, just decoded, loaded without a fault: its extent is its record,
+  // and a checksum cut short is carried as the game reads it.
+  void settle(RegionFile& file, int n);
+
   // Reads slot n's record, decodes it and reads its root (with
   // `newerLayouts`, a root without "Level" that holds the lists of 1.18 and
   // later, or of an entity file, stands for it). `scope` says what of the
@@ -32,12 +47,16 @@ class ChunkReader {
   Result read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts);
 
   nbt::Tree& tree() { return tree_; }
+  // A digest of the last record read as it is stored: a rewrite tells by it
+  // that the record it made its new one from is still the one in the file.
+  uint64_t digest() const { return recordDigest(record_); }
   // Gives back the memory of the last chunk, which the tree then no longer has.
   void release() { inflater_.release(); }
 
  private:
   Inflater inflater_;
   ByteBuffer record_;
+  uint8_t compression_ = 0;
   nbt::Tree tree_;
 };
 

@@ -38,23 +38,6 @@ CodecStatus inflateFailure(z_stream& stream, int r) {
 
 }  // namespace
 
-std::string codecReason(const CodecStatus& status) {
-  char text[160];
-  std::snprintf(text, sizeof text, status.call, status.code);
-  return text;
-}
-
-std::string codecLine(const CodecStatus& status) {
-  switch (status.outcome) {
-    case CodecStatus::failed:
-      return "ERROR: " + std::string(status.call) + " (" + std::to_string(status.code) + ")\n";
-    case CodecStatus::streamError:
-      return "FATAL ERROR: zlib stream error!\n";
-    default:
-      return "";
-  }
-}
-
 Inflater::Inflater(bool zlibOnly, size_t limit)
     : zlibOnly_(zlibOnly), limit_(limit), fast_(libdeflate_alloc_decompressor()) {
   if (!fast_) throw std::bad_alloc();
@@ -275,8 +258,26 @@ CodecStatus deflateWrapped(const uint8_t* data, size_t size, ByteBuffer& output,
 
 }  // namespace
 
+// libdeflate at zlib's default level: a valid zlib stream, smaller than
+// zlib's own as a rule, made in about half the time. One compressor per
+// thread, kept: making one takes longer than compressing a small chunk.
 CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
-  return deflateWrapped(data, size, output, MAX_WBITS);
+  struct Compressor {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    ~Compressor() { libdeflate_free_compressor(c); }
+  };
+  thread_local Compressor compressor;
+  if (!compressor.c) throw std::bad_alloc();
+  const size_t at = output.size();
+  const size_t bound = libdeflate_zlib_compress_bound(compressor.c, size);
+  output.resize(at + bound);
+  const size_t made = libdeflate_zlib_compress(compressor.c, data, size, output.data() + at, bound);
+  if (made == 0) {
+    output.resize(at);
+    return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
+  }
+  output.resize(at + made);
+  return {};
 }
 
 CodecStatus gzip(const uint8_t* data, size_t size, ByteBuffer& output) {

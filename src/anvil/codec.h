@@ -16,20 +16,15 @@ namespace anvil {
 constexpr size_t kMaxChunkBytes = size_t{256} << 20;
 
 // What a codec call came to. A zlib failure names the zlib call and its
-// result, which the caller reports with codecLine; a damaged LZ4 stream
-// says what is wrong and in which block (see codecReason).
+// result; a damaged LZ4 stream says what is wrong and in which block.
 struct CodecStatus {
   enum Outcome { ok, failed, tooLarge, streamError, damaged };
+  enum Damage { none, endsInBlock, noMagic, badHeader, damagedBlock, badChecksum };
   Outcome outcome = ok;
-  const char* call = "";  // of a damaged stream: what is wrong, with a %d for the block
-  int code = 0;           // of a damaged stream: the block, counted from 0
+  const char* call = "";  // the zlib call that failed ("inflate"...)
+  int code = 0;           // its result; of a damaged stream, the block, counted from 0
+  Damage damage = none;
 };
-
-// "ERROR: inflate (-3)\n" for a failure, "FATAL ERROR: zlib stream error!\n"
-// for a broken stream state; empty otherwise.
-std::string codecLine(const CodecStatus& status);
-// What is wrong with a damaged stream, such as "LZ4 block 2 fails its checksum".
-std::string codecReason(const CodecStatus& status);
 
 // Inflates zlib streams (as stored in region files), one after another, into
 // a buffer it keeps. libdeflate does the work; whatever it does not accept

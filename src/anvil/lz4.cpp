@@ -34,7 +34,11 @@ uint32_t lz4Checksum(const uint8_t* data, size_t size) {
   return static_cast<uint32_t>(XXH32(data, size, kLz4Seed)) & kLz4ChecksumMask;
 }
 
-CodecStatus damaged(const char* what, int block) { return {CodecStatus::damaged, what, block}; }
+CodecStatus damaged(CodecStatus::Damage what, int block) {
+  CodecStatus status{CodecStatus::damaged, "LZ4", block};
+  status.damage = what;
+  return status;
+}
 
 }  // namespace
 
@@ -44,23 +48,23 @@ CodecStatus Inflater::unpackLz4(const uint8_t* data, size_t size) {
   size_t at = 0;
   for (int block = 0;; ++block) {
     if (at == size) return {};  // no end mark: see the header
-    if (size - at < kLz4HeaderSize) return damaged("its LZ4 stream ends inside block %d", block);
+    if (size - at < kLz4HeaderSize) return damaged(CodecStatus::endsInBlock, block);
     const uint8_t* header = data + at;
     const int method = header[8] & 0xF0;
     const int level = 10 + (header[8] & 0x0F);
     const uint32_t compressed = loadLe32(header + 9), original = loadLe32(header + 13), check = loadLe32(header + 17);
     if (std::memcmp(header, kLz4Magic, sizeof kLz4Magic) != 0) {
-      return damaged("LZ4 block %d does not begin with \"LZ4Block\"", block);
+      return damaged(CodecStatus::noMagic, block);
     }
     // The checks Java's reader makes; a length above 2^31 is negative to it.
     if ((method != kLz4Raw && method != kLz4Compressed) || original > (uint32_t{1} << level) ||
         compressed > 0x7FFFFFFFu || (original == 0) != (compressed == 0) ||
         (method == kLz4Raw && original != compressed) || (original == 0 && check != 0)) {
-      return damaged("LZ4 block %d has an invalid header", block);
+      return damaged(CodecStatus::badHeader, block);
     }
     at += kLz4HeaderSize;
     if (original == 0) return {};  // the end mark
-    if (size - at < compressed) return damaged("its LZ4 stream ends inside block %d", block);
+    if (size - at < compressed) return damaged(CodecStatus::endsInBlock, block);
     if (size_ + original > limit_) return {CodecStatus::tooLarge, "LZ4", 0};
     reserve(size_ + original);
     uint8_t* into = buffer_ + size_;
@@ -69,9 +73,9 @@ CodecStatus Inflater::unpackLz4(const uint8_t* data, size_t size) {
     } else if (LZ4_decompress_safe(reinterpret_cast<const char*>(data + at), reinterpret_cast<char*>(into),
                                    static_cast<int>(compressed), static_cast<int>(original)) !=
                static_cast<int>(original)) {
-      return damaged("LZ4 block %d is damaged", block);
+      return damaged(CodecStatus::damagedBlock, block);
     }
-    if (lz4Checksum(into, original) != check) return damaged("LZ4 block %d fails its checksum", block);
+    if (lz4Checksum(into, original) != check) return damaged(CodecStatus::badChecksum, block);
     size_ += original;
     at += compressed;
   }

@@ -14,7 +14,7 @@ NbtFile::~NbtFile() {
   if (fd_ >= 0) close(fd_);
 }
 
-NbtFileStatus NbtFile::load(const char* path) {
+NbtFileStatus NbtFile::load(const char* path, bool readRoot) {
   NbtFileStatus status;
   // Without waiting: opening a FIFO for reading would block until a writer came.
   fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -45,6 +45,7 @@ NbtFileStatus NbtFile::load(const char* path) {
     return status;
   }
   afterGzip_.assign(stored.begin() + static_cast<long>(consumed), stored.end());
+  if (!readRoot) return status;
   size_t end;
   status.root = readFileRoot(inflater_.data(), inflater_.size(), tree_, rootName_, end);
   if (!status.root) {
@@ -63,6 +64,15 @@ CodecStatus NbtFile::encode(ByteBuffer& out) {
   ByteBuffer serialised;
   nbt::writeNamedTag(rootName_, tree_.root(), serialised);
   serialised.insert(serialised.end(), afterRoot_.begin(), afterRoot_.end());
+  out.clear();
+  const CodecStatus status = gzip(serialised.data(), serialised.size(), out);
+  out.insert(out.end(), afterGzip_.begin(), afterGzip_.end());
+  return status;
+}
+
+CodecStatus NbtFile::encode(const ByteBuffer& tree, size_t end, ByteBuffer& out) {
+  ByteBuffer serialised(tree);
+  serialised.insert(serialised.end(), inflater_.data() + end, inflater_.data() + inflater_.size());
   out.clear();
   const CodecStatus status = gzip(serialised.data(), serialised.size(), out);
   out.insert(out.end(), afterGzip_.begin(), afterGzip_.end());

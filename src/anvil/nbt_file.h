@@ -35,9 +35,13 @@ class NbtFile {
   NbtFile(const NbtFile&) = delete;
   NbtFile& operator=(const NbtFile&) = delete;
 
-  NbtFileStatus load(const char* path);
+  // Reads and inflates the file; with `readRoot`, reads its tree too.
+  NbtFileStatus load(const char* path, bool readRoot = true);
 
   nbt::Tree& tree() { return tree_; }
+  // The file's NBT, inflated.
+  const uint8_t* data() const { return inflater_.data(); }
+  size_t size() const { return inflater_.size(); }
   int fd() const { return fd_; }
   // Whether `path` still names the file read, as it was then.
   bool unchanged(const char* path) const;
@@ -47,6 +51,9 @@ class NbtFile {
   // beyond the tree, which the game does not read: bytes after the root
   // (inflated), and after the last member.
   CodecStatus encode(ByteBuffer& out);
+  // The same with the tree as given (a named tag, as the tag writer writes
+  // it), for the tree read from data() that ended at `end`.
+  CodecStatus encode(const ByteBuffer& tree, size_t end, ByteBuffer& out);
 
  private:
   int fd_ = -1;

@@ -1,27 +1,83 @@
 #include "app/chunk_loader.h"
 
+#include "anvil/region_writer.h"
+#include "nbt/writer.h"
 #include "app/messages.h"
-#include "books/places.h"
 
 namespace app {
 
-ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Report& report, Use use) {
+ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Findings& findings, Use use) {
   const int x = anvil::slotX(n), z = anvil::slotZ(n);
-  const nbt::IndexScope scope = use != Use::findBooks ? nullptr : books::scopeOfWalk(everywhere_);
-  const anvil::ChunkReader::Result read = reader_.read(file, n, scope, everywhere_);
-  reportRecord(read.record, x, z, report);
-  reportCodec(read.codec, x, z, report);
-  reportRoot(read.root, x, z, report);
   Result result;
-  result.hasTree = read.hasTree;
-  result.fatal = read.codec.outcome == anvil::CodecStatus::streamError;
-  result.whole = read.whole;
-  result.newerLayout = read.newerLayout;
-  result.read = read.root.read;
-  if (!read.whole || use == Use::show) return result;
-  books::Inspection inspection(report, tree().root(), everywhere_);
-  result.repaired = books::walkLevel(read.level, inspection);
-  if (result.repaired) result.encodedBound = 3 + tree().root().payloadSize() + tree().growth();
+  shown_ = use == Use::show;
+  if (shown_) {
+    const anvil::ChunkReader::Result read = reader_.read(file, n, nullptr, everywhere_);
+    reportRecord(read.record, x, z, findings);
+    reportCodec(read.codec, x, z, findings);
+    reportRoot(read.root, x, z, findings);
+    result.hasTree = read.hasTree;
+    result.fatal = read.codec.outcome == anvil::CodecStatus::streamError;
+    result.whole = read.whole;
+    result.newerLayout = read.newerLayout;
+    result.read = read.root.read;
+    return result;
+  }
+  const anvil::ChunkReader::Decoded decoded = reader_.decode(file, n);
+  reportRecord(decoded.record, x, z, findings);
+  reportCodec(decoded.codec, x, z, findings);
+  result.fatal = decoded.codec.outcome == anvil::CodecStatus::streamError;
+  if (!decoded.data) return result;
+
+  // The findings of the chunk are said to be about its slot.
+  struct Addressed : books::Findings {
+    Addressed(books::Findings& to, int x, int z) : to(to), x(x), z(z) {}
+    void add(books::Finding&& finding) override {
+      finding.inChunk = true;
+      finding.chunkX = x;
+      finding.chunkZ = z;
+      to.add(std::move(finding));
+    }
+    books::Findings& to;
+    int x, z;
+  } addressed(findings, x, z);
+  const repair::Options options{everywhere_};
+  // A check makes what it needs of the record only once it knows the bound.
+  repair::Outcome outcome = repair_.chunk(decoded.data, decoded.size, options, addressed,
+                                          use == Use::rewrite ? &serialised_ : nullptr);
+  reportRoot(outcome.root, x, z, findings);
+  result.hasTree = outcome.hasTree;
+  result.whole = outcome.walked;
+  result.newerLayout = outcome.newerLayout;
+  result.read = outcome.root.read;
+  result.dataVersion = outcome.dataVersion;
+  if (!outcome.walked) return result;
+  reader_.settle(file, n);
+  result.repaired = outcome.repaired;
+  result.encodedBound = outcome.encodedBound;
+  if (!outcome.repaired) return result;
+  if (use == Use::check) {
+    // Only a chunk that may need more sectors than a location entry counts
+    // is made, as the rewrite would make it: its size says what a rewrite does.
+    if (anvil::sectorsFor(anvil::recordBound(outcome.encodedBound)) <= anvil::kMaxSectorCount) return result;
+    serialised_.clear();
+    nbt::writeNamedTag("", repair_.tree().root(), serialised_);
+    outcome.keptTooDeep = !repair::readsBack(serialised_.data(), serialised_.size());
+  }
+  result.digest = reader_.digest();
+  if (outcome.keptTooDeep) {
+    result.kept = books::Subject::keptTooDeep;
+    return result;
+  }
+  // A chunk in its own file goes back there as the region's stub says it is stored.
+  const anvil::Slot& slot = file.slots[n];
+  record_.clear();
+  result.compressed = anvil::makeRecord(serialised_.data(), serialised_.size(), record_,
+                                        slot.external ? slot.compression : anvil::kZlibCompression);
+  if (result.compressed.outcome != anvil::CodecStatus::ok) {
+    result.kept = books::Subject::keptUncompressed;
+    return result;
+  }
+  result.made = true;
   return result;
 }
 

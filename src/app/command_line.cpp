@@ -10,11 +10,12 @@ namespace app {
 
 namespace {
 
-enum LongOnly { kCheck = 256, kEverywhere, kVersion };
+enum LongOnly { kCheck = 256, kEverywhere, kVersion, kJson };
 
 const option kOptions[] = {
     {"check", no_argument, nullptr, kCheck},
     {"everywhere", no_argument, nullptr, kEverywhere},
+    {"json", no_argument, nullptr, kJson},
     {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -49,6 +50,9 @@ CommandLine readCommandLine(int argc, char** argv, RunOptions defaults, bool wor
         break;
       case kEverywhere:
         line.options.everywhere = true;
+        break;
+      case kJson:
+        line.options.json = true;
         break;
       case 'j':
         if (!readJobs(optarg, line.options.jobs)) {
@@ -100,6 +104,8 @@ void printHelp(const char* program) {
       "                animals, villagers, armor stands, items on the ground), the\n"
       "                chunks of Minecraft 1.18 and later, and entity files\n"
       "                (entities/r.X.Z.mca)\n"
+      "  --json        write every finding, every file's result and the summary as\n"
+      "                JSON objects, one a line (JSON Lines), in place of the lines\n"
       "  -j, --jobs N  run N files side by side (default: the number of processors)\n"
       "  -h, --help    print this help and exit\n"
       "  --version     print the version and exit\n"
@@ -133,6 +139,7 @@ void printWorldHelp() {
       "  --everywhere     look for books in every place they can lie; the entity\n"
       "                   files of each dimension (WORLD/entities, ...), the players'\n"
       "                   files (WORLD/playerdata) and WORLD/level.dat are run too\n"
+      "  --json           every finding, file's result and the summary as JSON Lines\n"
       "  -j, --jobs N     handle N files at a time (default: the number of cores)\n"
       "  -h, --help       print this help and exit\n"
       "  --version        print the version and exit\n"

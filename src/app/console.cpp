@@ -3,16 +3,17 @@
 #include <cstdarg>
 #include <string>
 
-#include "books/report.h"
+#include "app/json_lines.h"
+#include "app/text.h"
 
 namespace app {
 
 void Output::print(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const std::string line = books::formatted(format, args);
+  const std::string line = formatted(format, args);
   va_end(args);
-  write(line);
+  write(jsonFile ? jsonMessage(jsonFile, line) : line);
 }
 
 }  // namespace app

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace app {
@@ -16,8 +17,10 @@ class Output {
  public:
   virtual ~Output() = default;
   virtual void write(std::string_view text) = 0;
-  // printf-style, nothing added: each text carries its own line end.
+  // printf-style, nothing added: each text carries its own line end. With
+  // `jsonFile` set (--json), the line is written as a JSON object about it.
   void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  const char* jsonFile = nullptr;
   // Makes what was written so far visible; false when the output failed.
   virtual bool flush() { return true; }
   // The system's error of the first write that failed (EPIPE: the reader

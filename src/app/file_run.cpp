@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/chunk_loader.h"
+#include "app/json_lines.h"
 #include "app/ordered.h"
 #include "app/slot_scan.h"
 
@@ -46,6 +47,14 @@ class Watched : public Output {
   Output& out_;
 };
 
+// A file's result, as --json says it.
+std::string fileResult(const std::string& path, const FileResult& r, bool check) {
+  JsonObject object;
+  object.text("kind", "file").text("file", path).number("code", r.code);
+  object.number(check ? "pages_that_would_be_repaired" : "pages_repaired", pagesCounted(r, check));
+  return object.boolean("errors", r.errors || r.code != 0).line();
+}
+
 }  // namespace
 
 RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, bool headers, bool stopWhenClosed,
@@ -70,7 +79,8 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
     for (size_t k; !stop && (k = next++) < files.size();) {
       const Target& file = files[k];
       OrderedLines block(ordered, k);
-      if (headers) block.print("== %s\n", file.path.c_str());
+      if (headers && !options.json) block.print("== %s\n", file.path.c_str());
+      if (options.json) block.jsonFile = file.path.c_str();
       switch (file.kind) {
         case Target::region:
           results[k] = mendRegion(file.path.c_str(), fileOptions, block, file.otherNames);
@@ -82,6 +92,7 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
           results[k] = mendChunkFile(file.path.c_str(), fileOptions, block, file.otherNames);
           break;
       }
+      if (options.json) block.write(fileResult(file.path, results[k], options.check));
       block.finish(false);
       progress.fileDone(file.size, pagesCounted(results[k], options.check));
       if (stopWhenClosed && watched.closed) stop = true;

@@ -18,7 +18,7 @@
 #include "app/messages.h"
 #include "app/rewrite.h"
 #include "app/slot_scan.h"
-#include "books/places.h"
+#include "repair/chunk_repair.h"
 #include "fsio/files.h"
 #include "nbt/writer.h"
 
@@ -31,94 +31,83 @@ using anvil::NewRecord;
 using anvil::RegionFile;
 using anvil::slotX;
 using anvil::slotZ;
-using books::Finding;
+using books::Kind;
+using books::Subject;
 
-// Whether a named tag's bytes read back whole, within the reader's limits.
-bool readsBack(const ByteBuffer& bytes) {
-  nbt::ByteCursor cursor(bytes.data() + 3, bytes.size() - 3);  // past the root's type and empty name
-  nbt::Tree tree;
-  return tree.read(bytes[0], cursor, [](int, std::string_view) { return false; }) == nbt::Tree::Read::ok;
-}
-
-// Makes a repaired chunk's new record by loading and repairing it again (the
-// run keeps nothing of a chunk once its lines are out): the tag writer's
-// encoding of the repaired tree, compressed afresh.
-class RepairAgain : public anvil::RecordSource {
+// The records the scan made of the chunks it repaired, handed to the
+// writer; and what a rewrite says of a chunk kept as it was stored.
+class ScannedRecords : public anvil::RecordSource {
  public:
-  RepairAgain(RegionFile& file, const RunOptions& options, Output& out)
-      : file_(file), loader_(options.zlibOnly, options.everywhere), out_(out) {}
+  ScannedRecords(RegionFile& file, const ScanResult& scan, const RunOptions& options, const Voice& voice, Output& out)
+      : file_(file), scan_(scan), options_(options), voice_(voice), out_(out) {}
 
   NewRecord make(int n, ByteBuffer& record) override {
-    struct Silent : books::Report {
-      void add(Finding, const std::string&) override {}
+    if (scan_.kept[n] != Subject::pageRepaired) {
+      if (scan_.kept[n] == Subject::keptUncompressed) {
+        say(scan_.compressed[n].outcome == CodecStatus::streamError ? Subject::codecStreamBroken : Subject::codecCall,
+            n, Kind::chunkError, &scan_.compressed[n]);
+        if (scan_.compressed[n].outcome == CodecStatus::streamError) return NewRecord::fatal;
+      }
+      say(scan_.kept[n], n, scan_.kept[n] == Subject::keptUncompressed ? Kind::chunkError : Kind::warning);
+      kept[n] = true;
+      return NewRecord::keepStored;
+    }
+    // The new record was made from the record as the scan read it: a record
+    // that changed since (another program wrote the file in place) is kept.
+    ByteBuffer stored;
+    if (file_.readRecord(n, stored) && anvil::recordDigest(stored) == scan_.digests[n] && scan_.made[n]) {
+      record = *scan_.made[n];
+      return NewRecord::made;
+    }
+    // A chunk's own file the game saved anew is repaired as it is now.
+    stored = ByteBuffer();
+    struct Silent : books::Findings {
+      void add(books::Finding&&) override {}
     } silent;
-    const ChunkLoader::Result result = loader_.load(file_, n, silent, ChunkLoader::Use::rewrite);
-    if (result.fatal) return NewRecord::fatal;
-    versions_[n] = result.hasTree ? dataVersion(loader_.tree().root()) : -1;
-    if (!result.repaired) {
-      // The scan repaired it; loading it again must too, unless the file changed.
-      out_.print("Warning: Chunk %i,%i did not load as it did a moment ago; it is kept exactly as it was stored\n",
-                 slotX(n), slotZ(n));
-      kept[n] = true;
-      return NewRecord::keepStored;
+    if (!loader_) loader_.emplace(options_.zlibOnly, options_.everywhere);
+    const ChunkLoader::Result again = loader_->load(file_, n, silent, ChunkLoader::Use::rewrite);
+    if (again.fatal) return NewRecord::fatal;
+    if (again.made) {
+      record = std::move(loader_->record());
+      return NewRecord::made;
     }
-    // Reserved whole: growing it step by step would hold two copies at once.
-    nbt::Tag root = loader_.tree().root();
-    serialised_.clear();
-    serialised_.reserve(3 + root.payloadSize() + loader_.tree().growth());
-    nbt::writeNamedTag("", root, serialised_);
-    loader_.release();  // the inflated chunk, not needed beside the serialised one
-    // What is written must load as the game loads it, whatever the repair did.
-    if (!readsBack(serialised_)) {
-      out_.print("Warning: Chunk %i,%i would nest too deep or hold too many tags once repaired; it is kept exactly "
-                 "as it was stored\n",
-                 slotX(n), slotZ(n));
-      kept[n] = true;
-      return NewRecord::keepStored;
-    }
-    // A chunk in its own file goes back there as the region's stub says it is stored.
-    const anvil::Slot& slot = file_.slots[n];
-    const CodecStatus status = anvil::makeRecord(serialised_.data(), serialised_.size(), record,
-                                                 slot.external ? slot.compression : anvil::kZlibCompression);
-    if (status.outcome != CodecStatus::ok) {
-      out_.write(anvil::codecLine(status));
-      if (status.outcome == CodecStatus::streamError) return NewRecord::fatal;
-      out_.print("Error: Chunk %i,%i failed to compress\n", slotX(n), slotZ(n));
-      kept[n] = true;
-      return NewRecord::keepStored;
-    }
-    return NewRecord::made;
+    say(Subject::keptChanged, n, Kind::warning);
+    kept[n] = true;
+    return NewRecord::keepStored;
   }
 
-  bool mayHaveOwnFile(int n) override { return versions_[n] >= anvil::kFirstVersionWithChunkFiles; }
+  bool mayHaveOwnFile(int n) override { return scan_.versions[n] >= anvil::kFirstVersionWithChunkFiles; }
 
   void keptTooLarge(int n, int64_t sectors, TooLarge why) override {
-    if (why == TooLarge::unnamed) {
-      out_.print("Warning: Chunk %i,%i would need %lld sectors, more than a location entry can describe; it is kept "
-                 "exactly as it was stored\n",
-                 slotX(n), slotZ(n), static_cast<long long>(sectors));
-    } else {
-      const std::string version = versions_[n] < 0 ? "no DataVersion" : "DataVersion " + std::to_string(versions_[n]);
-      out_.print("Warning: Chunk %i,%i would need %lld sectors once repaired, more than its region can hold, and its "
-                 "version of the game (%s, before 1.15) reads no chunk files; it is kept exactly as it was stored\n",
-                 slotX(n), slotZ(n), static_cast<long long>(sectors), version.c_str());
-    }
+    books::Finding finding;
+    finding.value = sectors;
+    finding.version = scan_.versions[n];
+    say(why == TooLarge::unnamed ? Subject::keptTooManySectors : Subject::keptTooOld, n, Kind::warning, nullptr,
+        std::move(finding));
     kept[n] = true;
   }
 
   std::array<bool, anvil::kSlotCount> kept{};  // repaired slots written as they were stored after all
 
  private:
-  // The data version of the game each chunk was last saved by (-1: none, older than 1.9).
-  static int dataVersion(nbt::Tag root) {
-    const nbt::Tag version = nbt::getNumber(root, "DataVersion");
-    return version ? version.numberAsInt() : -1;
+  void say(Subject subject, int n, Kind kind, const CodecStatus* codec = nullptr, books::Finding&& finding = {}) {
+    finding.kind = kind;
+    finding.subject = subject;
+    finding.inChunk = true;
+    finding.chunkX = slotX(n);
+    finding.chunkZ = slotZ(n);
+    if (codec) {
+      finding.call = codec->call;
+      finding.code = codec->code;
+    }
+    out_.write(voice_.say(finding));
   }
 
   RegionFile& file_;
-  std::array<int, anvil::kSlotCount> versions_{};
-  ChunkLoader loader_;
-  ByteBuffer serialised_;
+  const ScanResult& scan_;
+  const RunOptions& options_;
+  std::optional<ChunkLoader> loader_;  // only for a record that changed since the scan read it
+  const Voice& voice_;
   Output& out_;
 };
 
@@ -162,9 +151,10 @@ int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output
 // Writes what a scan repaired: the region and the chunks' own files; counts
 // the pages of what was written. `otherNames` are the region's, or with
 // `onlySlot` its chunk's own file's.
-int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan, int onlySlot,
+int writeRepaired(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan,
+                  const Voice& voice, int onlySlot,
                   const Names& otherNames, FileResult& result, Output& out) {
-  RepairAgain source(file, options, out);
+  ScannedRecords source(file, scan, options, voice, out);
   // A chunk read from its own file goes back there; the region, which
   // holds only its stub, is rewritten only for chunks it holds itself.
   std::vector<int> external;
@@ -207,6 +197,7 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
 }
 
 void reportCheck(const char* path, long pages, const RunOptions& options, Output& out) {
+  if (options.json) return;  // a file's result is an object of its own
   if (pages == 0) out.print("No fixable problems found in '%s'.\n", path);
   if (options.check) {
     out.print("Check: %ld page%s would be repaired in '%s'; the file was not changed.\n", pages, pages == 1 ? "" : "s",
@@ -215,15 +206,15 @@ void reportCheck(const char* path, long pages, const RunOptions& options, Output
 }
 
 // What a check can know of a rewrite before it writes: a repaired chunk
-// that may need more sectors than a location entry counts is made as the
+// that may need more sectors than a location entry counts was made as the
 // rewrite would make it, and one that the rewrite would keep as stored is
 // said so, as the rewrite says it; its pages are not counted. Returns the
 // pages a rewrite would write; false in `whole` when zlib's state broke.
-long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan, Output& out,
-                    bool& whole) {
+long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& options, const ScanResult& scan,
+                    const Voice& voice, Output& out, bool& whole) {
   int regionX, regionZ;
   const bool named = anvil::regionCoordinates(fsio::baseNameOf(path), regionX, regionZ);
-  std::optional<RepairAgain> source;
+  ScannedRecords source(file, scan, options, voice, out);
   ByteBuffer record;
   long pages = scan.pagesRepaired;
   whole = true;
@@ -233,19 +224,15 @@ long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& option
         anvil::sectorsFor(anvil::recordBound(scan.encodedBound[n])) <= anvil::kMaxSectorCount) {
       continue;
     }
-    if (!source) {
-      if (options.loader) options.loader->release();
-      source.emplace(file, options, out);
-    }
-    const NewRecord made = source->make(n, record);
+    const NewRecord made = source.make(n, record);
     if (made == NewRecord::fatal) {
       whole = false;
       return pages;
     }
     if (made == NewRecord::made) {
-      anvil::keptAsStored(*source, n, anvil::sectorsFor(static_cast<int64_t>(record.size())), named);
+      anvil::keptAsStored(source, n, anvil::sectorsFor(static_cast<int64_t>(record.size())), named);
     }
-    if (source->kept[n]) pages -= scan.pagesBySlot[n];
+    if (source.kept[n]) pages -= scan.pagesBySlot[n];
   }
   return pages;
 }
@@ -255,8 +242,15 @@ long foreseeRewrite(const char* path, RegionFile& file, const RunOptions& option
 int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlySlot, const RunOptions& options,
               const Names& otherNames, FileResult& result, Output& out) {
   file.readExternal = options.everywhere;
-  ScanOptions scanOptions{options.zlibOnly, options.everywhere, options.threads, options.spare, options.loader};
+  ScanOptions scanOptions;
+  scanOptions.zlibOnly = options.zlibOnly;
+  scanOptions.everywhere = options.everywhere;
+  scanOptions.threads = options.threads;
+  scanOptions.spare = options.spare;
+  scanOptions.loader = options.loader;
   scanOptions.onlySlot = onlySlot;
+  scanOptions.rewrite = !options.check;
+  scanOptions.voice = {options.json, shownAs};
   const ScanResult scan = scanRegion(file, scanOptions, out);
   result.pagesRepaired = scan.pagesRepaired;
   result.errors = scan.errorLines > 0;
@@ -264,15 +258,14 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
   if (options.check && scan.pagesRepaired > 0) {
     bool whole;
-    result.pagesRepaired = foreseeRewrite(path, file, options, scan, out, whole);
+    result.pagesRepaired = foreseeRewrite(path, file, options, scan, scanOptions.voice, out, whole);
     if (!whole) return 1;
   }
   reportCheck(shownAs, result.pagesRepaired, options, out);
   if (options.check || scan.pagesRepaired == 0) return 0;
-  // The rewrite loads chunks with a loader of its own: the scan's buffers,
-  // as large as the largest chunk, are given back first.
+  // The scan's buffers, as large as the largest chunk, are given back first.
   if (options.loader) options.loader->release();
-  return writeRepaired(path, file, options, scan, onlySlot, otherNames, result, out);
+  return writeRepaired(path, file, options, scan, scanOptions.voice, onlySlot, otherNames, result, out);
 }
 
 int floorDiv32(int v) { return v >= 0 ? v / 32 : -((-v + 31) / 32); }
@@ -336,50 +329,51 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
   FileResult result;
   result.code = reportingFailures(path, out, [&] {
     anvil::NbtFile file;
-    if (const anvil::NbtFileStatus loaded = file.load(path); !loaded) {
+    anvil::NbtFileStatus loaded = file.load(path, false);
+    if (!loaded) {
       reportNbtFile(loaded, path, out);
       return 1;
     }
-    nbt::Tag root = file.tree().root();
-    // level.dat holds the player of a world played alone under Data; a
-    // player's own file is named by the player's id.
+    // A player's own file is named by the player's id; level.dat holds the
+    // player of a world played alone.
     const std::string name = fsio::baseNameOf(path);
-    std::string owner;
-    nbt::Tag player;
-    if (nbt::Tag data = nbt::getCompound(root, "Data")) {
-      player = nbt::getCompound(data, "Player");
-      owner = "the player in " + name;
-    } else {
-      player = root;
-      owner = "player " + name.substr(0, name.size() - 4);
-    }
-    struct Printed : books::Report {
-      explicit Printed(Output& out) : out(out) {}
-      void add(Finding kind, const std::string& line) override {
-        if (kind == Finding::pageRepaired) ++pages;
-        out.write(line);
-      }
+    struct Said : books::Findings {
+      explicit Said(const Voice& voice, Output& out) : voice(voice), out(out) {}
+      void add(books::Finding&& finding) override { out.write(voice.say(finding)); }
+      const Voice& voice;
       Output& out;
-      long pages = 0;
-    } report(out);
-    // Each player's data says its own version (players are upgraded when they
-    // join); level.dat's player may say only the world's.
-    books::Inspection inspection(report, nbt::getNumber(player, "DataVersion") ? player : nbt::getCompound(root, "Data"),
-                                 true);
-    const bool repaired = books::walkPlayer(player, owner, inspection);
-    result.pagesRepaired = report.pages;
-    reportCheck(path, report.pages, options, out);
-    if (options.check || !repaired) return 0;
+    };
+    const Voice voice{options.json, path};
+    Said said(voice, out);
+    repair::ChunkRepair repair;
+    ByteBuffer tree;
+    size_t end = 0;
+    const repair::Outcome outcome = repair.player(file.data(), file.size(), "player " + name.substr(0, name.size() - 4),
+                                                  "the player in " + name, said, options.check ? nullptr : &tree, &end);
+    if (!outcome.root) {
+      loaded.fault = anvil::NbtFileStatus::unread;
+      loaded.root = outcome.root;
+      reportNbtFile(loaded, path, out);
+      return 1;
+    }
+    result.pagesRepaired = outcome.pagesRepaired;
+    reportCheck(path, outcome.pagesRepaired, options, out);
+    if (options.check || !outcome.repaired) return 0;
+    if (outcome.keptTooDeep) {
+      out.print("Warning: file '%s' would nest too deep or hold too many tags once repaired; it is left as it was\n",
+                path);
+      return 0;
+    }
     ByteBuffer bytes;
-    const CodecStatus status = file.encode(bytes);
+    const CodecStatus status = file.encode(tree, end, bytes);
     if (status.outcome != CodecStatus::ok) {
-      out.write(anvil::codecLine(status));
+      out.write(codecLine(status));
       out.print("Error: file '%s' failed to compress; it is left as it was!\n", path);
       return 1;
     }
     const int code = replaceWithBytes(path, file.fd(), changedSince(path, out, [&] { return file.unchanged(path); }),
                                       bytes, out, otherNames);
-    if (code == 0) result.pagesWritten = report.pages;
+    if (code == 0) result.pagesWritten = outcome.pagesRepaired;
     return code;
   });
   if (result.code != 0) result.errors = true;

@@ -9,6 +9,8 @@
 
 #include "app/command_line.h"
 #include "app/file_run.h"
+#include "app/json_lines.h"
+#include "app/text.h"
 #include "app/world.h"
 
 namespace app {
@@ -49,7 +51,20 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
   progress.finish();
   int code = totals.code;
   if (worlds && totals.outputClosed) return 141;  // as a program that the closed pipe ended
-  if (worlds) {
+  if (options.json) {
+    JsonObject summary;
+    summary.text("kind", "summary").number("files", static_cast<long long>(totals.files));
+    summary.number(options.check ? "files_that_would_be_repaired" : "files_repaired",
+                   static_cast<long long>(totals.repaired));
+    summary.number(options.check ? "pages_that_would_be_repaired" : "pages_repaired", totals.pages);
+    summary.number("files_with_errors", static_cast<long long>(totals.withErrors));
+    out.write(summary.line());
+    for (const std::string& folder : listing.unreadable) {
+      out.write(JsonObject().text("kind", "file error").text("file", folder)
+                    .text("line", "Error: the folder '" + shown(folder) + "' could not be read").line());
+    }
+    if (!listing.unreadable.empty()) code = 1;
+  } else if (worlds) {
     out.print("== Summary\n");
     out.print("Files examined: %zu\n", totals.files);
     out.print("%s: %zu\n", options.check ? "Files that would be repaired" : "Files repaired", totals.repaired);

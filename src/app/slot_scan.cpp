@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <map>
+#include <memory>
 #include <optional>
 #include <mutex>
 #include <string>
@@ -26,17 +27,16 @@ using anvil::RegionFile;
 using anvil::Slot;
 using anvil::slotX;
 using anvil::slotZ;
-using books::Finding;
 
-// The lines of one slot, in slot order, with what they report counted.
-class SlotReport : public books::Report {
+// The findings of one slot, as lines in slot order, with what they report counted.
+class SlotReport : public books::Findings {
  public:
-  SlotReport(Ordered& ordered, size_t item) : lines_(ordered, item) {}
+  SlotReport(Ordered& ordered, size_t item, const Voice& voice) : lines_(ordered, item), voice_(voice) {}
 
-  void add(Finding kind, const std::string& line) override {
-    if (kind == Finding::pageRepaired) ++pagesRepaired;
-    if (kind == Finding::error) ++errorLines;
-    lines_.write(line);
+  void add(books::Finding&& finding) override {
+    if (finding.kind == books::Kind::repaired) ++pagesRepaired;
+    if (finding.kind == books::Kind::chunkError) ++errorLines;
+    lines_.write(voice_.say(finding));
   }
   bool finish(bool stopAfter) { return lines_.finish(stopAfter); }
 
@@ -45,6 +45,7 @@ class SlotReport : public books::Report {
 
  private:
   OrderedLines lines_;
+  const Voice& voice_;
 };
 
 // What the first of the slots that share one stored record found, for the
@@ -54,36 +55,40 @@ struct SharedRecord {
   int first = -1;  // the slot that loads it
   int others = 0;  // the later slots still to be told
   ChunkLoader::Result result;
-  std::vector<std::pair<Finding, std::string>> lines;
+  std::shared_ptr<const ByteBuffer> record;  // its new record, if made
+  std::vector<books::Finding> findings;
   size_t bytes = 0;
-  bool kept = true;  // false once the lines passed the limit: the others load it themselves
+  bool kept = true;  // false once the findings passed the limit: the others load it themselves
 
-  static constexpr size_t kLinesLimit = size_t{16} << 20;
+  static constexpr size_t kFindingsLimit = size_t{16} << 20;
 
-  // Passes the first slot's lines on, keeping them while they are few enough.
-  struct Recorder : books::Report {
-    Recorder(SharedRecord& shared, books::Report& to) : shared(shared), to(to) {}
-    void add(Finding kind, const std::string& line) override {
-      to.add(kind, line);
-      if (!shared.kept) return;
-      shared.bytes += line.size();
-      shared.kept = shared.bytes <= kLinesLimit;
+  // Passes the first slot's findings on, keeping them while they are few enough.
+  struct Recorder : books::Findings {
+    Recorder(SharedRecord& shared, books::Findings& to) : shared(shared), to(to) {}
+    void add(books::Finding&& finding) override {
       if (shared.kept) {
-        shared.lines.emplace_back(kind, line);
-      } else {
-        shared.lines = {};
+        shared.bytes += sizeof finding + finding.text.size() + finding.title.size();
+        shared.kept = shared.bytes <= kFindingsLimit;
+        if (shared.kept) {
+          shared.findings.push_back(finding);
+        } else {
+          shared.findings = {};
+        }
       }
+      to.add(std::move(finding));
     }
     SharedRecord& shared;
-    books::Report& to;
+    books::Findings& to;
   };
 
-  // The first slot's lines for slot n: a line about the chunk names slot n.
-  void tell(int n, books::Report& report) const {
-    const std::string was = "Error: Chunk " + std::to_string(slotX(first)) + "," + std::to_string(slotZ(first)) + " ";
-    const std::string now = "Error: Chunk " + std::to_string(slotX(n)) + "," + std::to_string(slotZ(n)) + " ";
-    for (const auto& [kind, line] : lines) {
-      report.add(kind, line.compare(0, was.size(), was) == 0 ? now + line.substr(was.size()) : line);
+  // The first slot's findings, told of slot n.
+  void tell(int n, books::Findings& findings) const {
+    for (books::Finding finding : this->findings) {
+      if (finding.inChunk) {
+        finding.chunkX = slotX(n);
+        finding.chunkZ = slotZ(n);
+      }
+      findings.add(std::move(finding));
     }
   }
 };
@@ -101,6 +106,11 @@ struct Scan {
   std::atomic<long> pagesRepaired{0}, errorLines{0};
   std::array<int, kSlotCount> pagesBySlot{};  // each written by the thread that loaded the slot
   std::array<size_t, kSlotCount> encodedBound{};
+  std::array<std::shared_ptr<const ByteBuffer>, kSlotCount> made;
+  std::array<books::Subject, kSlotCount> kept{};
+  std::array<anvil::CodecStatus, kSlotCount> compressed{};
+  std::array<uint64_t, kSlotCount> digests{};
+  std::array<int, kSlotCount> versions{};
   std::atomic<int> rootsWithLevel{0}, rootsOfNewerLayout{0};
   std::mutex failureMutex;
   std::exception_ptr failure;
@@ -163,16 +173,33 @@ struct Scan {
             if (options.spare) options.spare->give();
           }
         }
-        SlotReport report(ordered, k);
-        const ChunkLoader::Result result = load(loader, items[k], report);
-        if (result.repaired) file.slots[items[k]].rewritten = true;
+        SlotReport report(ordered, k, options.voice);
+        const int n = items[k];
+        std::shared_ptr<const ByteBuffer> record;
+        ChunkLoader::Result result;
+        try {
+          result = load(loader, n, report, record);
+        } catch (...) {
+          // What the chunk was found to hold is said before the run ends
+          // (making its new record is what runs out of memory, as a rule).
+          report.finish(true);
+          throw;
+        }
+        if (result.repaired) file.slots[n].rewritten = true;
+        if (result.repaired) {
+          made[n] = std::move(record);
+          kept[n] = result.kept;
+          compressed[n] = result.compressed;
+          digests[n] = result.digest;
+          versions[n] = result.dataVersion;
+        }
         if (result.fatal) fatal = true;
         if (result.whole) ++rootsWithLevel;  // "whole": it holds a Level
         if (result.newerLayout) ++rootsOfNewerLayout;
         const bool written = report.finish(result.fatal);
         pagesRepaired += report.pagesRepaired;
-        pagesBySlot[items[k]] = static_cast<int>(report.pagesRepaired);
-        encodedBound[items[k]] = result.encodedBound;
+        pagesBySlot[n] = static_cast<int>(report.pagesRepaired);
+        encodedBound[n] = result.encodedBound;
         errorLines += report.errorLines;
         if (!written || result.fatal) return;
       }
@@ -183,30 +210,42 @@ struct Scan {
     }
   }
 
-  ChunkLoader::Result load(ChunkLoader& loader, int n, books::Report& report) {
+  // Loads slot n; `record` is its new record, if one was made.
+  ChunkLoader::Result load(ChunkLoader& loader, int n, books::Findings& findings,
+                           std::shared_ptr<const ByteBuffer>& record) {
+    const ChunkLoader::Use use = options.rewrite ? ChunkLoader::Use::rewrite : ChunkLoader::Use::check;
+    const auto loadAlone = [&] {
+      ChunkLoader::Result result = loader.load(file, n, findings, use);
+      if (result.made) record = std::make_shared<const ByteBuffer>(std::move(loader.record()));
+      return result;
+    };
     const auto it = shared.find(file.slots[n].offset);
-    if (it == shared.end()) return loader.load(file, n, report, ChunkLoader::Use::findBooks);
-    SharedRecord& record = it->second;
-    if (record.first == n) {
-      SharedRecord::Recorder recorder(record, report);
-      record.result = loader.load(file, n, recorder, ChunkLoader::Use::findBooks);
-      return record.result;
+    if (it == shared.end()) return loadAlone();
+    SharedRecord& shared = it->second;
+    if (shared.first == n) {
+      SharedRecord::Recorder recorder(shared, findings);
+      ChunkLoader::Result result = loader.load(file, n, recorder, use);
+      if (result.made) record = std::make_shared<const ByteBuffer>(std::move(loader.record()));
+      shared.result = result;
+      shared.record = record;
+      return result;
     }
     ChunkLoader::Result result;
     // A stub names a chunk file by the slot's own position: each slot has its own.
-    if (record.kept && !file.slots[record.first].external) {
-      record.tell(n, report);
-      result = record.result;
+    if (shared.kept && !file.slots[shared.first].external) {
+      shared.tell(n, findings);
+      result = shared.result;
+      record = shared.record;
       if (result.whole) {
-        const Slot& first = file.slots[record.first];
+        const Slot& first = file.slots[shared.first];
         file.slots[n].extent = first.extent;
         file.slots[n].checksumMissing = first.checksumMissing;
         file.slots[n].checksum = first.checksum;
       }
     } else {
-      result = loader.load(file, n, report, ChunkLoader::Use::findBooks);
+      result = loadAlone();
     }
-    if (--record.others == 0) shared.erase(it);
+    if (--shared.others == 0) this->shared.erase(it);
     return result;
   }
 
@@ -245,6 +284,11 @@ ScanResult scanRegion(RegionFile& file, const ScanOptions& options, Output& out)
   result.pagesRepaired = scan.pagesRepaired;
   result.pagesBySlot = scan.pagesBySlot;
   result.encodedBound = scan.encodedBound;
+  result.made = std::move(scan.made);
+  result.kept = scan.kept;
+  result.compressed = scan.compressed;
+  result.digests = scan.digests;
+  result.versions = scan.versions;
   result.errorLines = scan.errorLines;
   result.rootsWithLevel = scan.rootsWithLevel;
   result.rootsOfNewerLayout = scan.rootsOfNewerLayout;

@@ -2,9 +2,13 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 
 #include "anvil/region_file.h"
 #include "app/console.h"
+#include "app/messages.h"
+#include "books/finding.h"
+#include "nbt/byte_buffer.h"
 
 namespace app {
 
@@ -38,6 +42,8 @@ struct ScanOptions {
   // small files costs more than reading them); none: one of its own.
   ChunkLoader* loader = nullptr;
   int onlySlot = -1;  // this slot alone (a chunk's own file named on the command line); -1: every slot
+  bool rewrite = false;  // make the new record of every repaired chunk (else only of those a check must measure)
+  Voice voice;           // how the findings are said
 };
 
 struct ScanResult {
@@ -45,6 +51,15 @@ struct ScanResult {
   long pagesRepaired = 0;
   std::array<int, anvil::kSlotCount> pagesBySlot{};
   std::array<size_t, anvil::kSlotCount> encodedBound{};  // of each repaired chunk (see ChunkLoader::Result)
+  // Of each repaired slot: its new record, where one was made (slots that
+  // share a stored record share it); why it is kept as stored (or
+  // pageRepaired: it is not); how compressing it failed; the digest of its
+  // record as it was read; its DataVersion (-1: none).
+  std::array<std::shared_ptr<const ByteBuffer>, anvil::kSlotCount> made;
+  std::array<books::Subject, anvil::kSlotCount> kept{};
+  std::array<anvil::CodecStatus, anvil::kSlotCount> compressed{};
+  std::array<uint64_t, anvil::kSlotCount> digests{};
+  std::array<int, anvil::kSlotCount> versions{};
   long errorLines = 0;  // "Error: " and "ERROR: " lines printed for chunks
   int rootsWithLevel = 0, rootsOfNewerLayout = 0;
 };

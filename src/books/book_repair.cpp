@@ -114,21 +114,15 @@ std::vector<Page> pagesOf(Tag pages, PageForm form) {
 
 class BookCheck {
  public:
-  // Held as written (see shown): %s would end either at a zero byte.
-  BookCheck(Inspection& in, const std::string& location, std::string_view title)
-      : report_(in.report), location_(shown(location)), title_(shown(title)) {}
+  BookCheck(Inspection& in, const Spot& spot, std::string_view title) : in_(in), spot_(spot), title_(title) {}
 
-  void malformed(int index) {
-    report_.addf(Finding::warning, "Warning: written book '%s'%s page %i missing or malformed!\n", title_.c_str(),
-                 location_.c_str(), index);
-  }
+  void malformed(int index) { add(Kind::warning, Subject::pageMalformed, index); }
   void mayBeCorrupted(int index, std::string_view text) {
-    report_.addf(Finding::mayBeCorrupted, "Book '%s' page %i%s may have been corrupted: '%s'\n", title_.c_str(), index,
-                 location_.c_str(), shown(text).c_str());
+    Finding finding = about(index);
+    finding.text = text;
+    in_.add(Kind::corrupted, Subject::pageMayBeCorrupted, spot_, std::move(finding));
   }
-  void repaired(int index) {
-    report_.addf(Finding::pageRepaired, "Book '%s'%s page %i repaired\n", title_.c_str(), location_.c_str(), index);
-  }
+  void repaired(int index) { add(Kind::repaired, Subject::pageRepaired, index); }
 
   // The text of `page` as a JSON string literal: backslashes first, so the
   // ones inserted for quotes and line feeds stay single. False, with a
@@ -141,10 +135,10 @@ class BookCheck {
     text.insert(text.begin(), '"');
     text.push_back('"');
     if (page.tree()->replaceString(page, text)) return true;
-    report_.addf(Finding::warning,
-                 "Warning: written book '%s'%s page %i not repaired: the repaired text would be %zu bytes, more "
-                 "than the %zu a page can hold!\n",
-                 title_.c_str(), location_.c_str(), index, text.size(), kMaxStringBytes);
+    Finding finding = about(index);
+    finding.value = static_cast<long long>(text.size());
+    finding.limit = static_cast<long long>(kMaxStringBytes);
+    in_.add(Kind::warning, Subject::pageTooLong, spot_, std::move(finding));
     return false;
   }
 
@@ -202,10 +196,9 @@ class BookCheck {
         // The compound or list that will hold it, and how deep that lies.
         const int depth = element ? tree.depthOf(list) + 1 + component.depth : tree.depthOf(page.element) + component.depth;
         if (depth > kMaxDepth) {
-          report_.addf(Finding::warning,
-                       "Warning: written book '%s'%s page %i not repaired: as a text component it would nest deeper "
-                       "than the %i levels the game reads!\n",
-                       title_.c_str(), location_.c_str(), index, kMaxDepth);
+          Finding finding = about(index);
+          finding.limit = kMaxDepth;
+          in_.add(Kind::warning, Subject::pageTooDeep, spot_, std::move(finding));
           continue;
         }
         if (element) {
@@ -231,38 +224,48 @@ class BookCheck {
   }
 
  private:
-  Report& report_;
-  const std::string location_;
-  const std::string title_;
+  Finding about(int index) const {
+    Finding finding;
+    finding.hasTitle = true;
+    finding.title = title_;
+    finding.page = index;
+    return finding;
+  }
+  void add(Kind kind, Subject subject, int index) { in_.add(kind, subject, spot_, about(index)); }
+
+  Inspection& in_;
+  const Spot& spot_;
+  const std::string_view title_;
 };
 
 }  // namespace
 
-bool checkWrittenBook(Tag item, const std::string& location, Inspection& in) {
-  Report& report = in.report;
+bool checkWrittenBook(Tag item, const Spot& spot, Inspection& in) {
   Tag components = getCompound(item, "components");
   Tag content = components ? getCompound(components, "minecraft:written_book_content") : getCompound(item, "tag");
   if (!content) {
-    report.addf(Finding::warning, "Warning: written book%s tag missing or malformed!\n", shown(location).c_str());
+    in.add(Kind::warning, Subject::bookTagMissing, spot);
     return false;
   }
   // A component's title is {raw, filtered?} or a bare string; plain text either way.
   Tag title = getTag(content, "title");
   if (components && title.type() == kTagCompound) title = getTag(title, "raw");
   if (title.type() != kTagString) {
-    report.addf(Finding::warning, "Warning: written book%s title missing or malformed!\n", shown(location).c_str());
+    in.add(Kind::warning, Subject::bookTitleMissing, spot);
     return false;
   }
   Tag pages = getList(content, "pages");
   if (!pages) {
-    report.addf(Finding::warning, "Warning: written book%s '%s' pages missing or malformed!\n",
-                shown(location).c_str(), shown(title.stringValue()).c_str());
+    Finding finding;
+    finding.hasTitle = true;
+    finding.title = title.stringValue();
+    in.add(Kind::warning, Subject::bookPagesMissing, spot, std::move(finding));
     return false;
   }
   const PageForm form = !components                            ? PageForm::legacy
                         : in.dataVersion() >= kTextComponentsFrom ? PageForm::component
                                                                 : PageForm::jsonText;
-  BookCheck check(in, location, title.stringValue());
+  BookCheck check(in, spot, title.stringValue());
   const std::vector<Page> list = pagesOf(pages, form);
   return form == PageForm::component ? check.componentPages(pages, list) : check.jsonPages(list, form);
 }

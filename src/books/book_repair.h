@@ -15,7 +15,7 @@ namespace books {
 // a JSON string literal of the text, or, from 1.21.5, the text component a
 // page holds as JSON. Pages that may be damaged JSON are reported. Returns
 // true if at least one page was rewritten.
-bool checkWrittenBook(nbt::Tag item, const std::string& location, Inspection& in);
+bool checkWrittenBook(nbt::Tag item, const Spot& spot, Inspection& in);
 
 // Replaces every occurrence of `search` (not empty) left to right, never
 // looking into text it has just inserted.

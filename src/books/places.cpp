@@ -12,47 +12,38 @@ using namespace nbt;
 
 namespace {
 
-// " at x,y,z" when all three coordinates are ints, otherwise nothing.
-std::string coordinates(Tag compound, const char* xName, const char* yName, const char* zName) {
+// A position of three ints, if all three are there.
+void coordinates(Tag compound, const char* xName, const char* yName, const char* zName, Place& place) {
   Tag x = getInt(compound, xName);
   Tag y = getInt(compound, yName);
   Tag z = getInt(compound, zName);
-  if (!x || !y || !z) return "";
-  return " at " + std::to_string(x.intValue()) + "," + std::to_string(y.intValue()) + "," +
-         std::to_string(z.intValue());
+  if (!x || !y || !z) return;
+  place.hasPosition = true;
+  place.x = x.intValue();
+  place.y = y.intValue();
+  place.z = z.intValue();
 }
 
-// " at x,y,z" of an entity's "Pos" (three doubles), rounded down to whole
-// blocks; nothing when it has no such position.
-std::string position(Tag entity) {
+// An entity's "Pos" (three doubles), rounded down to whole blocks, if it has
+// such a position.
+void position(Tag entity, Place& place) {
   Tag pos = getList(entity, "Pos");
-  if (pos.elementType() != kTagDouble || pos.count() != 3) return "";
+  if (pos.elementType() != kTagDouble || pos.count() != 3) return;
   const uint8_t* values = pos.payload() + 5;  // after the element type and the count
-  std::string text = " at ";
+  int32_t at[3];
   for (int i = 0; i < 3; ++i) {
     const uint64_t bits = loadU64(values + 8 * i);
     double value;
     std::memcpy(&value, &bits, sizeof value);
     value = std::floor(value);
-    if (!(value >= -2147483648.0 && value < 2147483648.0)) return "";  // NaN too
-    text += (i ? "," : "") + std::to_string(static_cast<long long>(value));
+    if (!(value >= -2147483648.0 && value < 2147483648.0)) return;  // NaN too
+    at[i] = static_cast<int32_t>(value);
   }
-  return text;
+  place.hasPosition = true;
+  place.x = at[0];
+  place.y = at[1];
+  place.z = at[2];
 }
-
-// " in <id> at x,y,z" of a block entity, by its block position.
-std::string blockEntityLocation(Tag blockEntity, const std::string&) {
-  std::string location;
-  if (Tag id = getString(blockEntity, "id")) location = " in " + std::string(id.stringValue());
-  return location + coordinates(blockEntity, "x", "y", "z");
-}
-
-// " in <id> at x,y,z" of an entity, by its position.
-std::string entityLocation(Tag entity, const std::string&) {
-  return " in " + std::string(getString(entity, "id").stringValue()) + position(entity);
-}
-
-std::string given(Tag, const std::string& text) { return text; }
 
 // The lists of a chunk's "Level" (or of the root that stands for it) where
 // block entities and entities lie: all that the walk reads of a chunk, and
@@ -96,14 +87,16 @@ bool walkBlockEntities(Tag blockEntities, Inspection& in) {
   bool repaired = false;
   for (Tag blockEntity = firstCompound(blockEntities); blockEntity; blockEntity = blockEntity.nextSibling()) {
     Tag items = getList(blockEntity, "Items");
+    Spot spot;
+    spot.holder = Place::Holder::blockEntity;
+    spot.tag = blockEntity;
     if (!in.everywhere) {
-      if (items) repaired |= checkContainedItems(items, blockEntityLocation(blockEntity, ""), in);
+      if (items) repaired |= checkContainedItems(items, spot, in);
       continue;
     }
-    LazyLocation location(blockEntityLocation, blockEntity);
-    if (items) repaired |= checkContainedItems(items, location.text(), in);
-    if (Tag book = getCompound(blockEntity, "Book")) repaired |= checkItem(book, location.text(), in);  // a lectern's
-    repaired |= searchItems(blockEntity, {"Items", "Book"}, location, in);
+    if (items) repaired |= checkContainedItems(items, spot, in);
+    if (Tag book = getCompound(blockEntity, "Book")) repaired |= checkItem(book, spot, in);  // a lectern's
+    repaired |= searchItems(blockEntity, {"Items", "Book"}, spot, in);
   }
   return repaired;
 }
@@ -115,7 +108,7 @@ bool walkEntities(Tag entities, Inspection& in) {
   for (Tag entity = firstCompound(entities); entity; entity = entity.nextSibling()) {
     Tag id = getString(entity, "id");
     if (!id) {
-      in.report.add(Finding::warning, "Warning: entity ID missing or malformed!\n");
+      in.warn(Subject::entityIdMissing);
       continue;
     }
     repaired |= walkEntity(entity, id.stringValue(), in);
@@ -136,22 +129,26 @@ bool walkEntity(Tag entity, std::string_view id, Inspection& in) {
     if (!item) return repaired;
     Tag itemId = getString(item, "id");
     if (!itemId) {
-      in.report.add(Finding::warning, "Warning: framed item ID missing or malformed!\n");
+      in.warn(Subject::framedItemIdMissing);
       return repaired;
     }
     // A frame is named by what it shows; its position is the frame's own.
-    const std::string location =
-        " in " + std::string(itemId.stringValue()) + coordinates(entity, "TileX", "TileY", "TileZ");
-    return repaired | checkContainedItem(item, itemId.stringValue(), location, in);
+    Spot frame;
+    frame.holder = Place::Holder::frame;
+    frame.tag = entity;
+    frame.item = item;
+    return repaired | checkContainedItem(item, itemId.stringValue(), frame, in);
   }
   if (!in.everywhere) return repaired;
-  LazyLocation location(entityLocation, entity);
+  Spot spot;
+  spot.holder = Place::Holder::entity;
+  spot.tag = entity;
   for (const char* name : {"Items", "Inventory", "HandItems", "ArmorItems"}) {
-    if (Tag items = getList(entity, name)) repaired |= checkSlots(items, location.text(), in);
+    if (Tag items = getList(entity, name)) repaired |= checkSlots(items, spot, in);
   }
-  if (Tag item = getCompound(entity, "Item"); item && item.firstChild()) repaired |= checkItem(item, location.text(), in);
+  if (Tag item = getCompound(entity, "Item"); item && item.firstChild()) repaired |= checkItem(item, spot, in);
   return repaired |
-         searchItems(entity, {"Passengers", "Items", "Inventory", "HandItems", "ArmorItems", "Item"}, location, in);
+         searchItems(entity, {"Passengers", "Items", "Inventory", "HandItems", "ArmorItems", "Item"}, spot, in);
 }
 
 }  // namespace
@@ -169,21 +166,57 @@ bool walkLevel(Tag level, Inspection& in) {
 
 bool walkPlayer(Tag player, const std::string& owner, Inspection& in) {
   bool repaired = false;
-  const std::string inventory = " in the inventory of " + owner;
+  Spot inventory, enderChest;
+  inventory.holder = Place::Holder::inventory;
+  enderChest.holder = Place::Holder::enderChest;
+  inventory.owner = enderChest.owner = &owner;
   if (Tag items = getList(player, "Inventory")) repaired |= checkSlots(items, inventory, in);
-  if (Tag items = getList(player, "EnderItems")) repaired |= checkSlots(items, " in the ender chest of " + owner, in);
+  if (Tag items = getList(player, "EnderItems")) repaired |= checkSlots(items, enderChest, in);
   // What the player rode when they left: a boat with a chest, a donkey...
   if (Tag vehicle = getCompound(getCompound(player, "RootVehicle"), "Entity")) {
     Tag id = getString(vehicle, "id");
     if (id) {
       repaired |= walkEntity(vehicle, id.stringValue(), in);
     } else {
-      in.report.add(Finding::warning, "Warning: entity ID missing or malformed!\n");
+      in.warn(Subject::entityIdMissing);
     }
   }
   // Armour, the off hand (in "equipment" from 1.21.5) and anything else.
-  LazyLocation rest(given, Tag(), inventory);
-  return repaired | searchItems(player, {"Inventory", "EnderItems", "RootVehicle"}, rest, in);
+  return repaired | searchItems(player, {"Inventory", "EnderItems", "RootVehicle"}, inventory, in);
+}
+
+Place Spot::place() const {
+  Place place;
+  const Spot* spot = this;
+  for (; spot->outer; spot = spot->outer) place.inside.emplace_back(getString(spot->tag, "id").stringValue());
+  place.holder = spot->holder;
+  switch (spot->holder) {
+    case Place::Holder::none:
+      break;
+    case Place::Holder::blockEntity:
+      if (Tag id = getString(spot->tag, "id")) {
+        place.hasId = true;
+        place.id = id.stringValue();
+      }
+      coordinates(spot->tag, "x", "y", "z", place);
+      break;
+    case Place::Holder::entity:
+      place.hasId = true;
+      place.id = getString(spot->tag, "id").stringValue();
+      position(spot->tag, place);
+      break;
+    case Place::Holder::frame:
+      place.hasId = true;
+      place.id = getString(spot->item, "id").stringValue();
+      coordinates(spot->tag, "TileX", "TileY", "TileZ", place);
+      break;
+    case Place::Holder::inventory:
+    case Place::Holder::enderChest:
+      place.hasId = true;
+      place.id = *spot->owner;
+      break;
+  }
+  return place;
 }
 
 nbt::IndexScope scopeOfWalk(bool everywhere) { return everywhere ? walked<true> : walked<false>; }

@@ -154,6 +154,7 @@ class Reader {
     const bool read = payload(type);
     indexing_ = true;
     nodes_[self].type = type;
+    nodes_[self].flags = Tree::kUnindexed;
     nodes_[self].payloadEnd = offset();
     return read;
   }

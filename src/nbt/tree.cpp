@@ -28,6 +28,8 @@ size_t Tag::payloadSize() const {
 
 bool Tag::replaced() const { return tree_ && (tree_->node(index_).flags & Tree::kReplaced); }
 
+bool Tag::indexed() const { return !tree_ || !(tree_->node(index_).flags & Tree::kUnindexed); }
+
 uint8_t Tag::elementType() const { return type() == kTagList ? payload()[0] : uint8_t{kTagEnd}; }
 
 uint32_t Tag::count() const {

@@ -78,6 +78,9 @@ class Tag {
   const uint8_t* payload() const;
   size_t payloadSize() const;
   bool replaced() const;
+  // False for a list or compound whose inside the read left out (see
+  // IndexScope): it looks empty, though its payload holds its children.
+  bool indexed() const;
 
   Tree* tree() const { return tree_; }
 
@@ -143,10 +146,11 @@ class Tree {
     uint32_t nextSibling;  // 0: none (the root, at 0, is nobody's sibling)
     uint16_t nameLength;   // a compound entry's name ends where its payload begins
     uint8_t type;
-    uint8_t flags;  // kReplaced, kListElement
+    uint8_t flags;  // kReplaced, kListElement, kUnindexed
   };
   static constexpr uint8_t kReplaced = 1;     // its payload is in replacements_
   static constexpr uint8_t kListElement = 2;  // an element of a list, not a compound entry
+  static constexpr uint8_t kUnindexed = 4;    // a list or compound whose children have no tags
   const Node& node(uint32_t index) const { return nodes_[index]; }
 
   const uint8_t* bytes_ = nullptr;

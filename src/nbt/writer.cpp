@@ -19,6 +19,15 @@ class Writer {
       append(out_, tag.payload(), tag.payloadSize());  // complete as it was given
       return;
     }
+    if (!tag.indexed()) {
+      // Read now, as a tree of its own, and written as every tag is: its
+      // bytes were checked whole when the tree that holds it was read.
+      Tree inside;
+      ByteCursor cursor(tag.payload(), tag.payloadSize());
+      inside.read(tag.type(), cursor);
+      Writer(out_).tag(inside.root(), depth);
+      return;
+    }
     switch (tag.type()) {
       case kTagCompound:
         compound(tag, depth);

@@ -2,6 +2,7 @@
 
 #include <lz4.h>
 #include <xxhash.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -158,6 +159,9 @@ class Parser {
       append(out, lz4Stream(group(), block));
     } else if (word == "record" || word == "shortrecord") {
       record(out, anvil::kZlibCompression, zlibCompress(group()), word == "shortrecord");
+    } else if (word == "deflated") {
+      // A record as pagemend writes one: zlib's format, made by libdeflate.
+      record(out, anvil::kZlibCompression, libdeflateCompress(group()));
     } else if (word == "sized") {
       const auto type = static_cast<uint8_t>(number());
       record(out, type, group());
@@ -271,6 +275,14 @@ ByteVec lz4Stream(const ByteVec& data, size_t block) {
     }
   }
   header(0x10, 0, 0, 0);
+  return out;
+}
+
+ByteVec libdeflateCompress(const ByteVec& data) {
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
+  ByteVec out(libdeflate_zlib_compress_bound(compressor, data.size()));
+  out.resize(libdeflate_zlib_compress(compressor, data.data(), data.size(), out.data(), out.size()));
+  libdeflate_free_compressor(compressor);
   return out;
 }
 

@@ -55,6 +55,8 @@ ByteVec bytesFromText(const std::string& text);
 // stream (empty when it does not inflate whole, or when checksumMayBeShort,
 // it does once the last bytes of its checksum are added, as the game reads it).
 ByteVec zlibCompress(const ByteVec& data);
+// The same, made by libdeflate at its default level, as pagemend makes them.
+ByteVec libdeflateCompress(const ByteVec& data);
 // An LZ4 block stream of the bytes in blocks of `block` bytes (see `lz4` above).
 ByteVec lz4Stream(const ByteVec& data, size_t block = 65536);
 ByteVec zlibInflate(const ByteVec& data, bool checksumMayBeShort = false);

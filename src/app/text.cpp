@@ -1,9 +1,9 @@
-#include "books/report.h"
+#include "app/text.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace books {
+namespace app {
 
 std::string shown(std::string_view text) {
   std::string out;
@@ -34,12 +34,12 @@ std::string formatted(const char* format, va_list args) {
   return shown(text);
 }
 
-void Report::addf(Finding kind, const char* format, ...) {
+std::string formatted(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const std::string line = formatted(format, args);
+  std::string line = formatted(format, args);
   va_end(args);
-  if (!line.empty()) add(kind, line);
+  return line;
 }
 
-}  // namespace books
+}  // namespace app

@@ -1,0 +1,110 @@
+#include "repair/chunk_repair.h"
+
+#include <utility>
+
+#include "anvil/chunk_root.h"
+#include "books/inspection.h"
+#include "books/places.h"
+#include "nbt/writer.h"
+
+namespace repair {
+
+namespace {
+
+using books::Finding;
+using books::Kind;
+
+// Passes findings on, counting the pages repaired.
+class Counted : public books::Findings {
+ public:
+  explicit Counted(books::Findings& to) : to_(to) {}
+  void add(Finding&& finding) override {
+    if (finding.kind == Kind::repaired) ++pages;
+    to_.add(std::move(finding));
+  }
+  long pages = 0;
+
+ private:
+  books::Findings& to_;
+};
+
+int versionOf(nbt::Tag compound) {
+  const nbt::Tag version = nbt::getNumber(compound, "DataVersion");
+  return version ? version.numberAsInt() : -1;
+}
+
+}  // namespace
+
+bool readsBack(const uint8_t* data, size_t size) {
+  nbt::ByteCursor cursor(data, size);
+  uint8_t type;
+  uint16_t nameLength;
+  if (!cursor.readU8(type) || !cursor.readU16(nameLength) || !cursor.take(nameLength)) return false;
+  nbt::Tree tree;
+  return tree.read(type, cursor, [](int, std::string_view) { return false; }) == nbt::Tree::Read::ok;
+}
+
+void ChunkRepair::write(const std::string& rootName, Outcome& outcome, ByteBuffer* serialised) {
+  nbt::Tag root = tree_.root();
+  outcome.encodedBound = 3 + rootName.size() + root.payloadSize() + tree_.growth();
+  if (!serialised) return;
+  serialised->clear();
+  // Reserved whole: growing it step by step would hold two copies at once.
+  serialised->reserve(outcome.encodedBound);
+  nbt::writeNamedTag(rootName, root, *serialised);
+  // What is written must load as the game loads it, whatever the repair did.
+  if (!readsBack(serialised->data(), serialised->size())) {
+    outcome.keptTooDeep = true;
+    serialised->clear();
+  }
+}
+
+Outcome ChunkRepair::chunk(const uint8_t* data, size_t size, const Options& options, books::Findings& findings,
+                           ByteBuffer* serialised) {
+  Outcome outcome;
+  nbt::Tag level;
+  outcome.root = anvil::readChunkRoot(data, size, tree_, level, outcome.hasTree, books::scopeOfWalk(options.everywhere),
+                                      options.everywhere);
+  if (outcome.hasTree) outcome.dataVersion = versionOf(tree_.root());
+  if (!level) {
+    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
+    outcome.newerLayout = outcome.dataVersion >= 2844;
+    return outcome;
+  }
+  outcome.walked = true;
+  Counted counted(findings);
+  books::Inspection inspection(counted, tree_.root(), options.everywhere);
+  outcome.repaired = books::walkLevel(level, inspection);
+  outcome.pagesRepaired = counted.pages;
+  if (outcome.repaired) write("", outcome, serialised);
+  return outcome;
+}
+
+Outcome ChunkRepair::player(const uint8_t* data, size_t size, const std::string& owner,
+                            const std::string& levelOwner, books::Findings& findings, ByteBuffer* serialised,
+                            size_t* end) {
+  Outcome outcome;
+  std::string name;
+  size_t treeEnd = 0;
+  outcome.root = anvil::readFileRoot(data, size, tree_, name, treeEnd);
+  if (end) *end = treeEnd;
+  if (!outcome.root) return outcome;
+  outcome.hasTree = outcome.walked = true;
+  nbt::Tag root = tree_.root();
+  // level.dat holds the player of a world played alone under Data.
+  nbt::Tag player = root;
+  const nbt::Tag level = nbt::getCompound(root, "Data");
+  if (level) player = nbt::getCompound(level, "Player");
+  // Each player's data says its own version (players are upgraded when they
+  // join); level.dat's player may say only the world's.
+  const nbt::Tag versioned = nbt::getNumber(player, "DataVersion") ? player : nbt::getCompound(root, "Data");
+  outcome.dataVersion = versionOf(versioned);
+  Counted counted(findings);
+  books::Inspection inspection(counted, versioned, true);
+  outcome.repaired = books::walkPlayer(player, level ? levelOwner : owner, inspection);
+  outcome.pagesRepaired = counted.pages;
+  if (outcome.repaired) write(name, outcome, serialised);
+  return outcome;
+}
+
+}  // namespace repair
