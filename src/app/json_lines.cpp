@@ -197,6 +197,9 @@ std::string jsonFinding(const books::Finding& f, const std::string& file, const 
       case Place::Holder::enderChest:
         object.text("holder", "ender chest").text("player", place.id);
         break;
+      case Place::Holder::frame:
+        object.text("holder", place.frame).text("shows", place.id);
+        break;
       default:
         if (place.hasId) object.text("holder", place.id);
     }

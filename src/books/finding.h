@@ -81,6 +81,7 @@ struct Place {
   bool hasPosition = false;
   int32_t x = 0, y = 0, z = 0;
   std::vector<std::string> inside;  // the ids of the items that hold it, innermost first
+  std::string frame;                // a frame's own id (minecraft:item_frame...)
 };
 
 struct Finding {

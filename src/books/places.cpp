@@ -208,6 +208,7 @@ Place Spot::place() const {
     case Place::Holder::frame:
       place.hasId = true;
       place.id = getString(spot->item, "id").stringValue();
+      place.frame = getString(spot->tag, "id").stringValue();
       coordinates(spot->tag, "TileX", "TileY", "TileZ", place);
       break;
     case Place::Holder::inventory:
