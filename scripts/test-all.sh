@@ -57,7 +57,12 @@ grep -q "page 0 repaired" "$scratch/first"
 "$installed/pagemend-world" --check "$scratch/world" | grep -q "^Pages that would be repaired: 0$"
 "$installed/pagemend" --check "$scratch/world" | grep -q "^Files examined: 1$"
 "$installed/pagemend-dump" "$region" 0 0 | grep -q '"title":"Farm Notes"'
-echo "$(basename "$deb"): the packaged programs repaired and examined the example"
+# The packaged library and header, as another program builds against them.
+prefix=$(dirname "$installed")
+cc examples/repair_chunk.c -I"$prefix/include" -L"$prefix/lib" -lpagemend -o "$scratch/repair_chunk"
+[ -f "$prefix/lib/pkgconfig/pagemend.pc" ] || { echo "pagemend.pc is missing from $deb"; exit 1; }
+LD_LIBRARY_PATH="$prefix/lib" "$scratch/repair_chunk" /dev/null "$scratch/out" 2> /dev/null && exit 1
+echo "$(basename "$deb"): the packaged programs repaired and examined the example; the library builds and runs"
 rm -rf "$scratch"
 
 part "the README's commands, as written"
