@@ -8,9 +8,10 @@ namespace anvil {
 
 uint64_t recordDigest(const ByteBuffer& record) { return XXH3_64bits(record.data(), record.size()); }
 
-ChunkReader::Decoded ChunkReader::decode(RegionFile& file, int n) {
+ChunkReader::Decoded ChunkReader::decode(const RegionFile& file, int n) {
   Decoded result;
-  result.record = file.readRecord(n, record_);
+  slot_ = file.stateOf(n);
+  result.record = file.readRecord(n, record_, slot_);
   if (!result.record) return result;
   const uint8_t* stored = record_.data() + kRecordHeaderSize;
   const size_t storedSize = record_.size() - kRecordHeaderSize;
@@ -35,16 +36,15 @@ ChunkReader::Decoded ChunkReader::decode(RegionFile& file, int n) {
   return result;
 }
 
-void ChunkReader::settle(RegionFile& file, int n) {
+void ChunkReader::settle() {
   // A chunk that loaded without a fault is its record and nothing more: bytes
   // behind it in its sectors are not the chunk's, and a rewrite leaves them.
-  Slot& slot = file.slots[n];
   // Of a chunk in its own file, the region holds a stub: carried as it is
   // stored, with the sectors it claims.
-  if (!slot.external) slot.extent = static_cast<int64_t>(record_.size());
-  const bool zlib = !slot.external && compression_ == kZlibCompression;
-  slot.checksumMissing = static_cast<uint8_t>(zlib ? inflater_.checksumMissing() : 0);
-  slot.checksum = inflater_.checksum();
+  if (!slot_.external) slot_.extent = static_cast<int64_t>(record_.size());
+  const bool zlib = !slot_.external && compression_ == kZlibCompression;
+  slot_.checksumMissing = static_cast<uint8_t>(zlib ? inflater_.checksumMissing() : 0);
+  slot_.checksum = inflater_.checksum();
 }
 
 ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts) {
@@ -52,15 +52,20 @@ ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope s
   const Decoded decoded = decode(file, n);
   result.record = decoded.record;
   result.codec = decoded.codec;
-  if (!decoded.data) return result;
+  if (!decoded.data) {
+    file.apply(n, slot_);
+    return result;
+  }
   result.root = readChunkRoot(decoded.data, decoded.size, tree_, result.level, result.hasTree, scope, newerLayouts);
   if (!result.level) {
     // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
     const nbt::Tag version = result.hasTree ? nbt::getNumber(tree_.root(), "DataVersion") : nbt::Tag();
     result.newerLayout = version && version.numberAsInt() >= 2844;
+    file.apply(n, slot_);
     return result;
   }
-  settle(file, n);
+  settle();
+  file.apply(n, slot_);
   result.whole = true;
   return result;
 }

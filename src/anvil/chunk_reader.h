@@ -35,15 +35,18 @@ class ChunkReader {
     const uint8_t* data = nullptr;
     size_t size = 0;
   };
-  Decoded decode(RegionFile& file, int n);
-  // Slot n, just decoded, loaded without a fault: its extent is its record,
+  // The file is only read: what the read finds out of the slot is in slot().
+  Decoded decode(const RegionFile& file, int n);
+  // The slot just decoded loaded without a fault: its extent is its record,
   // and a checksum cut short is carried as the game reads it.
-  void settle(RegionFile& file, int n);
+  void settle();
+  const SlotRead& slot() const { return slot_; }
 
   // Reads slot n's record, decodes it and reads its root (with
   // `newerLayouts`, a root without "Level" that holds the lists of 1.18 and
   // later, or of an entity file, stands for it). `scope` says what of the
-  // tree to index. The tree stays valid until the next read.
+  // tree to index. The tree stays valid until the next read. The slot takes
+  // what the read finds out of it.
   Result read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts);
 
   nbt::Tree& tree() { return tree_; }
@@ -57,6 +60,7 @@ class ChunkReader {
   Inflater inflater_;
   ByteBuffer record_;
   uint8_t compression_ = 0;
+  SlotRead slot_;
   nbt::Tree tree_;
 };
 

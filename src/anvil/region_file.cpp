@@ -132,8 +132,37 @@ int64_t RegionFile::extent(int n) {
 }
 
 RecordStatus RegionFile::readRecord(int n, ByteBuffer& record) {
+  SlotRead read = stateOf(n);
+  const RecordStatus status = readRecord(n, record, read);
+  apply(n, read);
+  return status;
+}
+
+SlotRead RegionFile::stateOf(int n) const {
+  const Slot& slot = slots[n];
+  SlotRead read;
+  read.extent = slot.extent;
+  read.compression = slot.compression;
+  read.external = slot.external;
+  read.checksumMissing = slot.checksumMissing;
+  read.checksum = slot.checksum;
+  read.externalOpened = externalOpened_[n];
+  return read;
+}
+
+void RegionFile::apply(int n, const SlotRead& read) {
   Slot& slot = slots[n];
-  slot.extent = storedExtent(slot, nullptr);
+  slot.extent = read.extent;
+  slot.compression = read.compression;
+  slot.external = read.external;
+  slot.checksumMissing = read.checksumMissing;
+  slot.checksum = read.checksum;
+  externalOpened_[n] = read.externalOpened;
+}
+
+RecordStatus RegionFile::readRecord(int n, ByteBuffer& record, SlotRead& read) const {
+  const Slot& slot = slots[n];
+  read.extent = storedExtent(slot, nullptr);
   const int64_t available = size_ - slot.offset;
   if (slot.offset >= size_ || available < kRecordHeaderSize) return fault(RecordStatus::cutShort);
   const int64_t claimed = int64_t{slot.sectorCount} * kSectorSize;
@@ -141,14 +170,14 @@ RecordStatus RegionFile::readRecord(int n, ByteBuffer& record) {
   const size_t first = static_cast<size_t>(std::min(available, std::max(claimed, kSectorSize)));
   record.resize(first);
   if (!readAt(slot.offset, record.data(), first)) return fault(RecordStatus::cutShort);
-  slot.extent = storedExtent(slot, record.data());
+  read.extent = storedExtent(slot, record.data());
   const int32_t length = static_cast<int32_t>(nbt::loadU32(record.data()));
   const uint8_t compression = record[4];
   // Of a chunk in its own file, the region holds a stub: the compression
   // type with the flag set, naming what the file holds.
   const uint8_t type = compression & ~kExternalFlag;
   if ((compression & kExternalFlag) && readExternal && length >= 1 && (readable(type) || type == kCustomCompression)) {
-    return readExternalRecord(n, type, record);
+    return readExternalRecord(n, type, record, read);
   }
   if (!readable(compression) && compression != kCustomCompression) {
     return fault(RecordStatus::unknownCompression, compression);
@@ -169,7 +198,7 @@ RecordStatus RegionFile::readRecord(int n, ByteBuffer& record) {
     }
   }
   record.resize(whole);
-  slot.compression = compression;
+  read.compression = compression;
   return readable(compression) ? RecordStatus() : customFault(record);
 }
 
@@ -183,8 +212,7 @@ std::string RegionFile::externalPath(int n) const {
   return dir + "/" + chunkFileName(regionX, regionZ, n);
 }
 
-RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& record) {
-  Slot& slot = slots[n];
+RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& record, SlotRead& slot) const {
   slot.external = true;  // whether or not its file can be read: the slot names its own
   const std::string path = externalPath(n);
   if (path.empty()) return fault(RecordStatus::externalUnnamed);
@@ -194,7 +222,7 @@ RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuff
   const bool small = opened && static_cast<uint64_t>(info.st_size) <= kMaxChunkBytes;
   bool read = small;
   if (read) {
-    externalOpened_[n] = FileIdentity::of(info);
+    slot.externalOpened = FileIdentity::of(info);
     const size_t size = static_cast<size_t>(info.st_size);
     record.resize(kRecordHeaderSize + size);
     storeRecordHeader(record.data(), static_cast<uint32_t>(size + 1), compression);

@@ -33,6 +33,18 @@ struct Slot {
   bool external = false;    // a stub: its chunk is read from its own c.X.Z.mcc file (see RegionFile::readExternal)
 };
 
+// What reading (and loading) slot n's record finds out about the slot: the
+// threads of a scan keep it beside the file, which they only read, and the
+// file takes it (RegionFile::apply) once they are done.
+struct SlotRead {
+  int64_t extent = -1;  // see Slot
+  uint8_t compression = 0;
+  bool external = false;
+  uint8_t checksumMissing = 0;
+  uint32_t checksum = 0;
+  FileIdentity externalOpened{};  // of its own file, as read
+};
+
 // The world coordinates of the region a file named as the game names them
 // ("r.X.Z.mca") holds; false for any other name.
 bool regionCoordinates(const std::string& fileName, int& x, int& z);
@@ -73,6 +85,13 @@ class RegionFile {
   // whole in the file has its compression type in record[4] and its data
   // from record[kRecordHeaderSize]; anything else is a fault.
   RecordStatus readRecord(int n, ByteBuffer& record);
+  // The same, the slot's new state in `read` (which starts as the slot's
+  // own), the file untouched: for threads that share it.
+  RecordStatus readRecord(int n, ByteBuffer& record, SlotRead& read) const;
+  // Slot n as it now stands.
+  SlotRead stateOf(int n) const;
+  // Slot n takes what a read found out.
+  void apply(int n, const SlotRead& read);
 
   // Copies bytes of the file as it was read.
   bool readAt(int64_t offset, uint8_t* into, size_t size) const;
@@ -94,7 +113,7 @@ class RegionFile {
   int64_t storedExtent(const Slot& slot, const uint8_t* header) const;
   // Reads slot n's own file, of this compression, into `record`, behind a
   // record header of its own.
-  RecordStatus readExternalRecord(int n, uint8_t compression, ByteBuffer& record);
+  RecordStatus readExternalRecord(int n, uint8_t compression, ByteBuffer& record, SlotRead& read) const;
 
   int fd_ = -1;
   ByteBuffer bytes_;  // of a region in memory

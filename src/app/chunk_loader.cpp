@@ -7,25 +7,35 @@
 namespace app {
 
 ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Findings& findings, Use use) {
-  const int x = anvil::slotX(n), z = anvil::slotZ(n);
-  Result result;
-  shown_ = use == Use::show;
-  if (shown_) {
-    const anvil::ChunkReader::Result read = reader_.read(file, n, nullptr, everywhere_);
-    reportRecord(read.record, x, z, findings);
-    reportCodec(read.codec, x, z, findings);
-    reportRoot(read.root, x, z, findings);
-    result.hasTree = read.hasTree;
-    result.fatal = read.codec.outcome == anvil::CodecStatus::streamError;
-    result.whole = read.whole;
-    result.newerLayout = read.newerLayout;
-    result.read = read.root.read;
+  if (use != Use::show) {
+    const Result result = read(file, n, findings, use);
+    file.apply(n, result.slot);
     return result;
   }
+  shown_ = true;
+  const anvil::ChunkReader::Result read = reader_.read(file, n, nullptr, everywhere_);
+  const int x = anvil::slotX(n), z = anvil::slotZ(n);
+  reportRecord(read.record, x, z, findings);
+  reportCodec(read.codec, x, z, findings);
+  reportRoot(read.root, x, z, findings);
+  Result result;
+  result.hasTree = read.hasTree;
+  result.fatal = read.codec.outcome == anvil::CodecStatus::streamError;
+  result.whole = read.whole;
+  result.newerLayout = read.newerLayout;
+  result.read = read.root.read;
+  return result;
+}
+
+ChunkLoader::Result ChunkLoader::read(const anvil::RegionFile& file, int n, books::Findings& findings, Use use) {
+  const int x = anvil::slotX(n), z = anvil::slotZ(n);
+  Result result;
+  shown_ = false;
   const anvil::ChunkReader::Decoded decoded = reader_.decode(file, n);
   reportRecord(decoded.record, x, z, findings);
   reportCodec(decoded.codec, x, z, findings);
   result.fatal = decoded.codec.outcome == anvil::CodecStatus::streamError;
+  result.slot = reader_.slot();
   if (!decoded.data) return result;
 
   // The findings of the chunk are said to be about its slot.
@@ -51,7 +61,8 @@ ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Fin
   result.read = outcome.root.read;
   result.dataVersion = outcome.dataVersion;
   if (!outcome.walked) return result;
-  reader_.settle(file, n);
+  reader_.settle();
+  result.slot = reader_.slot();
   result.repaired = outcome.repaired;
   result.encodedBound = outcome.encodedBound;
   if (!outcome.repaired) return result;
@@ -69,10 +80,9 @@ ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Fin
     return result;
   }
   // A chunk in its own file goes back there as the region's stub says it is stored.
-  const anvil::Slot& slot = file.slots[n];
   record_.clear();
   result.compressed = anvil::makeRecord(serialised_.data(), serialised_.size(), record_,
-                                        slot.external ? slot.compression : anvil::kZlibCompression);
+                                        result.slot.external ? result.slot.compression : anvil::kZlibCompression);
   if (result.compressed.outcome != anvil::CodecStatus::ok) {
     result.kept = books::Subject::keptUncompressed;
     return result;

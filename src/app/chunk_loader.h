@@ -27,6 +27,7 @@ class ChunkLoader {
     // pageRepaired: not kept.
     books::Subject kept = books::Subject::pageRepaired;
     anvil::CodecStatus compressed;
+    anvil::SlotRead slot;  // what reading it found out of the slot
     uint64_t digest = 0;  // repaired: of its stored record (see ChunkReader::digest)
     int dataVersion = -1;      // -1: none
     nbt::Tree::ReadResult read;  // how reading its tree came out, where it did not
@@ -43,7 +44,11 @@ class ChunkLoader {
   // fault of the slot (as findings about the slot's chunk), and (but to show
   // it) repairs the books of a chunk that has a "Level". The tree and the
   // record stay valid until the next load.
+  // The slot takes what was found out of it (see anvil::SlotRead).
   Result load(anvil::RegionFile& file, int n, books::Findings& findings, Use use);
+  // The same for a file that threads share, which is only read: what was
+  // found out of the slot is in the result. (To show, use load.)
+  Result read(const anvil::RegionFile& file, int n, books::Findings& findings, Use use);
 
   nbt::Tree& tree() { return shown_ ? reader_.tree() : repair_.tree(); }
   // The repaired chunk's tree as it is written, and its new record,

@@ -2,10 +2,16 @@
 
 namespace app {
 
-bool Ordered::awaitTurn(size_t k) {
+std::optional<Ordered::Turn> Ordered::awaitTurn(size_t k) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
-  return !stopped_;
+  if (stopped_) return std::nullopt;
+  return Turn(k);
+}
+
+void Ordered::write(const Turn& turn, const std::string& lines) {
+  (void)turn;  // its having been made is the proof
+  out_.write(lines);
 }
 
 bool Ordered::finish(size_t k, std::string&& lines, bool stopAfter) {
@@ -17,11 +23,11 @@ bool Ordered::finish(size_t k, std::string&& lines, bool stopAfter) {
   }
   changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
   if (stopped_) return false;
-  write(lines);
+  out_.write(lines);
   ++turn_;
   // Items that finished early and are next now go out too.
   for (auto it = waiting_.begin(); it != waiting_.end() && it->first == turn_; it = waiting_.erase(it)) {
-    write(it->second);
+    out_.write(it->second);
     waitingBytes_ -= it->second.size();
     ++turn_;
   }
@@ -39,9 +45,10 @@ void Ordered::stop() {
 
 void OrderedLines::write(std::string_view text) {
   pending_ += text;
-  if (pending_.size() < kBufferLimit) return;
-  if (!haveTurn_) haveTurn_ = ordered_.awaitTurn(item_);
-  if (haveTurn_) ordered_.write(pending_);
+  if (pending_.size() < kBufferLimit || stopped_) return;
+  if (!turn_) turn_ = ordered_.awaitTurn(item_);
+  stopped_ = !turn_;
+  if (turn_) ordered_.write(*turn_, pending_);
   pending_.clear();  // written, or never to be: the run was stopped
 }
 

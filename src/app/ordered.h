@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/console.h"
@@ -21,15 +22,30 @@ class Ordered {
  public:
   explicit Ordered(Output& out) : out_(out) {}
 
-  // Waits until item k is next; false when the run was stopped before.
-  bool awaitTurn(size_t k);
+  // Item k's turn: only awaitTurn makes one, and the turn lasts until item k
+  // finishes, so that what is written with it comes out in order.
+  class Turn {
+   public:
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+    Turn(Turn&&) = default;
+    Turn& operator=(Turn&&) = default;
+
+   private:
+    friend class Ordered;
+    explicit Turn(size_t k) : item(k) {}
+    size_t item;
+  };
+
+  // Waits until item k is next; none when the run was stopped before.
+  std::optional<Turn> awaitTurn(size_t k);
   // Item k is done, with these last lines. The lines go out now or once the
   // items before it are out; false when the run was stopped first. After
   // `stopAfter` nothing more is written.
   bool finish(size_t k, std::string&& lines, bool stopAfter);
   void stop();
-  // Straight to the output, for an item whose turn it is.
-  void write(const std::string& lines) { out_.write(lines); }
+  // Straight to the output, on the item's turn.
+  void write(const Turn& turn, const std::string& lines);
 
  private:
   static constexpr size_t kWaitingLimit = size_t{1} << 20;
@@ -57,7 +73,8 @@ class OrderedLines : public Output {
   Ordered& ordered_;
   size_t item_;
   std::string pending_;
-  bool haveTurn_ = false;
+  std::optional<Ordered::Turn> turn_;
+  bool stopped_ = false;
 };
 
 }  // namespace app

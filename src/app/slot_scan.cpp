@@ -9,8 +9,8 @@
 #include <exception>
 #include <map>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -48,47 +48,86 @@ class SlotReport : public books::Findings {
   const Voice& voice_;
 };
 
+// A value that threads share, reached only under its lock: the type leaves
+// no other way to it.
+template <typename T>
+class Guarded {
+ public:
+  // Runs `use` on the value.
+  template <typename Use>
+  auto with(Use use) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return use(value_);
+  }
+  // Waits until `ready` holds of the value, then runs `use` on it.
+  template <typename Ready, typename Use>
+  auto when(Ready ready, Use use) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return ready(value_); });
+    return use(value_);
+  }
+  // Changes the value, and wakes whoever waits on it.
+  template <typename Change>
+  void publish(Change change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change(value_);
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  T value_;
+};
+
 // What the first of the slots that share one stored record found, for the
 // others: loading it again for each would, for a hostile file, inflate the
-// same bomb up to 1,024 times.
+// same bomb up to 1,024 times. The first publishes it; the others, whatever
+// thread takes them, wait for it.
 struct SharedRecord {
   int first = -1;  // the slot that loads it
-  int others = 0;  // the later slots still to be told
-  ChunkLoader::Result result;
-  std::shared_ptr<const ByteBuffer> record;  // its new record, if made
-  std::vector<books::Finding> findings;
-  size_t bytes = 0;
-  bool kept = true;  // false once the findings passed the limit: the others load it themselves
-
+  int others = 0;  // the later slots
   static constexpr size_t kFindingsLimit = size_t{16} << 20;
 
-  // Passes the first slot's findings on, keeping them while they are few enough.
+  struct State {
+    bool done = false;       // the first slot was loaded, or its load failed (`result` is then not to be used)
+    bool abandoned = false;  // its load failed
+    ChunkLoader::Result result;
+    std::shared_ptr<const ByteBuffer> record;  // its new record, if made
+    std::vector<books::Finding> findings;
+    size_t bytes = 0;
+    bool kept = true;  // false once the findings passed the limit: the others load it themselves
+    int told = 0;      // later slots done
+  };
+  std::unique_ptr<Guarded<State>> state = std::make_unique<Guarded<State>>();
+
+  // Keeps the first slot's findings while they are few enough, passing them on.
   struct Recorder : books::Findings {
-    Recorder(SharedRecord& shared, books::Findings& to) : shared(shared), to(to) {}
+    Recorder(State& state, books::Findings& to) : state(state), to(to) {}
     void add(books::Finding&& finding) override {
-      if (shared.kept) {
-        shared.bytes += sizeof finding + finding.text.size() + finding.title.size();
-        shared.kept = shared.bytes <= kFindingsLimit;
-        if (shared.kept) {
-          shared.findings.push_back(finding);
+      if (state.kept) {
+        state.bytes += sizeof finding + finding.text.size() + finding.title.size();
+        state.kept = state.bytes <= kFindingsLimit;
+        if (state.kept) {
+          state.findings.push_back(finding);
         } else {
-          shared.findings = {};
+          state.findings = {};
         }
       }
       to.add(std::move(finding));
     }
-    SharedRecord& shared;
+    State& state;  // the loading thread's alone until it is published
     books::Findings& to;
   };
 
   // The first slot's findings, told of slot n.
-  void tell(int n, books::Findings& findings) const {
-    for (books::Finding finding : this->findings) {
+  static void tell(const std::vector<books::Finding>& findings, int n, books::Findings& to) {
+    for (books::Finding finding : findings) {
       if (finding.inChunk) {
         finding.chunkX = slotX(n);
         finding.chunkZ = slotZ(n);
       }
-      findings.add(std::move(finding));
+      to.add(std::move(finding));
     }
   }
 };
@@ -99,7 +138,9 @@ struct Scan {
   RegionFile& file;
   const ScanOptions& options;
   std::vector<int> items;  // the slots that hold a record, in slot order
-  std::map<int64_t, SharedRecord> shared;  // records that several slots point at, by offset
+  // Records that several slots point at, by offset: made before the threads
+  // start and never changed in its shape after.
+  std::map<int64_t, SharedRecord> shared;
   std::atomic<size_t> next{0};
   Ordered ordered;
   std::atomic<bool> fatal{false};
@@ -111,6 +152,8 @@ struct Scan {
   std::array<anvil::CodecStatus, kSlotCount> compressed{};
   std::array<uint64_t, kSlotCount> digests{};
   std::array<int, kSlotCount> versions{};
+  std::array<bool, kSlotCount> loaded{}, repaired{};
+  std::array<anvil::SlotRead, kSlotCount> reads{};  // what each load found out of its slot
   std::atomic<int> rootsWithLevel{0}, rootsOfNewerLayout{0};
   std::mutex failureMutex;
   std::exception_ptr failure;
@@ -122,8 +165,6 @@ struct Scan {
   static constexpr int64_t kLargestFileForTwoThreads = int64_t{256} << 20;
 
   int threadLimit() const {
-    // The first of the slots sharing a record must be done before the others.
-    if (!shared.empty()) return 1;
     // Each thread holds one record as stored, and records may overlap: in a
     // file far larger than the game writes, two could each take most of it.
     if (file.size() > kLargestFileForTwoThreads) return 1;
@@ -185,7 +226,9 @@ struct Scan {
           report.finish(true);
           throw;
         }
-        if (result.repaired) file.slots[n].rewritten = true;
+        loaded[n] = true;
+        reads[n] = result.slot;
+        repaired[n] = result.repaired;
         if (result.repaired) {
           made[n] = std::move(record);
           kept[n] = result.kept;
@@ -214,55 +257,80 @@ struct Scan {
   ChunkLoader::Result load(ChunkLoader& loader, int n, books::Findings& findings,
                            std::shared_ptr<const ByteBuffer>& record) {
     const ChunkLoader::Use use = options.rewrite ? ChunkLoader::Use::rewrite : ChunkLoader::Use::check;
-    const auto loadAlone = [&] {
-      ChunkLoader::Result result = loader.load(file, n, findings, use);
+    const auto loadAlone = [&](books::Findings& to) {
+      ChunkLoader::Result result = loader.read(file, n, to, use);
       if (result.made) record = std::make_shared<const ByteBuffer>(std::move(loader.record()));
       return result;
     };
     const auto it = shared.find(file.slots[n].offset);
-    if (it == shared.end()) return loadAlone();
+    if (it == shared.end()) return loadAlone(findings);
     SharedRecord& shared = it->second;
+    Guarded<SharedRecord::State>& state = *shared.state;
     if (shared.first == n) {
-      SharedRecord::Recorder recorder(shared, findings);
-      ChunkLoader::Result result = loader.load(file, n, recorder, use);
-      if (result.made) record = std::make_shared<const ByteBuffer>(std::move(loader.record()));
-      shared.result = result;
-      shared.record = record;
+      SharedRecord::State found;
+      try {
+        SharedRecord::Recorder recorder(found, findings);
+        found.result = loadAlone(recorder);
+      } catch (...) {
+        state.publish([](SharedRecord::State& s) { s.done = s.abandoned = true; });
+        throw;
+      }
+      found.record = record;
+      found.done = true;
+      const ChunkLoader::Result result = found.result;
+      state.publish([&](SharedRecord::State& s) { s = std::move(found); });
       return result;
     }
+    // A stub names a chunk file by the slot's own position: each slot has its
+    // own. What the first found is copied out, so that no lock is held while
+    // it is told.
+    std::optional<ChunkLoader::Result> copied;
+    std::vector<books::Finding> told;
+    state.when([](const SharedRecord::State& s) { return s.done; },
+               [&](SharedRecord::State& s) {
+                 if (s.abandoned || !s.kept || s.result.slot.external) return;
+                 copied = s.result;
+                 told = s.findings;
+                 record = s.record;
+               });
     ChunkLoader::Result result;
-    // A stub names a chunk file by the slot's own position: each slot has its own.
-    if (shared.kept && !file.slots[shared.first].external) {
-      shared.tell(n, findings);
-      result = shared.result;
-      record = shared.record;
+    if (copied) {
+      SharedRecord::tell(told, n, findings);
+      result = *copied;
+      const anvil::SlotRead first = result.slot;
+      result.slot = file.stateOf(n);
       if (result.whole) {
-        const Slot& first = file.slots[shared.first];
-        file.slots[n].extent = first.extent;
-        file.slots[n].checksumMissing = first.checksumMissing;
-        file.slots[n].checksum = first.checksum;
+        result.slot.extent = first.extent;
+        result.slot.checksumMissing = first.checksumMissing;
+        result.slot.checksum = first.checksum;
       }
     } else {
-      result = loadAlone();
+      result = loadAlone(findings);
     }
-    if (--shared.others == 0) this->shared.erase(it);
+    // Once every later slot is told, what was kept for them is given back.
+    state.with([&](SharedRecord::State& s) {
+      if (++s.told < shared.others) return;
+      const bool abandoned = s.abandoned;
+      s = {};
+      s.done = true;
+      s.abandoned = abandoned;
+    });
     return result;
   }
 
   void run() {
-    std::map<int64_t, SharedRecord> byOffset;
+    std::map<int64_t, std::pair<int, int>> byOffset;  // the first slot and the later ones
     for (int n = 0; n < kSlotCount; ++n) {
       if (file.slots[n].offset == 0 || (options.onlySlot >= 0 && n != options.onlySlot)) continue;
       items.push_back(n);
-      SharedRecord& record = byOffset[file.slots[n].offset];
-      if (record.first < 0) {
-        record.first = n;
-      } else {
-        ++record.others;
-      }
+      auto [at, first] = byOffset.try_emplace(file.slots[n].offset, n, 0);
+      if (!first) ++at->second.second;
     }
-    for (auto& [offset, record] : byOffset) {
-      if (record.others > 0) shared.emplace(offset, std::move(record));
+    for (const auto& [offset, slots] : byOffset) {
+      if (slots.second == 0) continue;
+      SharedRecord& record = shared[offset];
+      record.first = slots.first;
+      record.others = slots.second;
     }
     std::vector<pthread_t> helpers;
     work(&helpers);
@@ -271,6 +339,12 @@ struct Scan {
       if (options.spare) options.spare->give();
     }
     if (failure) std::rethrow_exception(failure);
+    // The threads are done: the file takes what they found out of its slots.
+    for (int n = 0; n < kSlotCount; ++n) {
+      if (!loaded[n]) continue;
+      file.apply(n, reads[n]);
+      if (repaired[n]) file.slots[n].rewritten = true;
+    }
   }
 };
 
