@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build with warnings as errors,
-# then an AddressSanitizer + UndefinedBehaviorSanitizer build; then builds the
+# then an AddressSanitizer + UndefinedBehaviorSanitizer build; the cases once
+# more under ThreadSanitizer; then builds the
 # fuzz targets with clang and runs each for a minute (FUZZ_SECONDS); then
 # builds the Debian package and runs the packaged pagemend on the example
 # (installed with dpkg under CI, unpacked to a scratch folder otherwise).
@@ -33,6 +34,16 @@ cmake --build build/sanitize -j "$jobs"
 part "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+part "ThreadSanitizer build"
+# The programs' threads (a region's slots, a world's files) under the race
+# detector: the cases and the library. Cases of hundreds of mebibytes on one
+# thread are left to the builds above, where they take seconds, not minutes.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGEMEND_WERROR=ON -DPAGEMEND_TSAN=ON
+cmake --build build/tsan -j "$jobs" --target cases_tests library_tests
+part "ThreadSanitizer tests"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R '^(Cases|Library)' \
+  -E 'zlib_bomb|records_of_any_size|out_of_memory'
 
 part "fuzzing (clang, libFuzzer)"
 bash fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}" build/release/fuzz/make_corpus
