@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -268,15 +270,15 @@ CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
   };
   thread_local Compressor compressor;
   if (!compressor.c) throw std::bad_alloc();
-  const size_t at = output.size();
+  // Into memory left as the system gives it, not zero-filled as a resized
+  // buffer would be: of a bound as large as the chunk, only the pages the
+  // stream takes are ever touched.
   const size_t bound = libdeflate_zlib_compress_bound(compressor.c, size);
-  output.resize(at + bound);
-  const size_t made = libdeflate_zlib_compress(compressor.c, data, size, output.data() + at, bound);
-  if (made == 0) {
-    output.resize(at);
-    return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
-  }
-  output.resize(at + made);
+  const std::unique_ptr<uint8_t, decltype(&std::free)> room(static_cast<uint8_t*>(std::malloc(bound)), &std::free);
+  if (!room) throw std::bad_alloc();
+  const size_t made = libdeflate_zlib_compress(compressor.c, data, size, room.get(), bound);
+  if (made == 0) return {CodecStatus::failed, "deflate", Z_BUF_ERROR};
+  output.insert(output.end(), room.get(), room.get() + made);
   return {};
 }
 

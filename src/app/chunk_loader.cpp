@@ -52,8 +52,7 @@ ChunkLoader::Result ChunkLoader::read(const anvil::RegionFile& file, int n, book
   } addressed(findings, x, z);
   const repair::Options options{everywhere_};
   // A check makes what it needs of the record only once it knows the bound.
-  repair::Outcome outcome = repair_.chunk(decoded.data, decoded.size, options, addressed,
-                                          use == Use::rewrite ? &serialised_ : nullptr);
+  repair::Outcome outcome = repair_.chunk(decoded.data, decoded.size, options, addressed, nullptr);
   reportRoot(outcome.root, x, z, findings);
   result.hasTree = outcome.hasTree;
   result.whole = outcome.walked;
@@ -66,15 +65,19 @@ ChunkLoader::Result ChunkLoader::read(const anvil::RegionFile& file, int n, book
   result.repaired = outcome.repaired;
   result.encodedBound = outcome.encodedBound;
   if (!outcome.repaired) return result;
-  if (use == Use::check) {
-    // Only a chunk that may need more sectors than a location entry counts
-    // is made, as the rewrite would make it: its size says what a rewrite does.
-    if (anvil::sectorsFor(anvil::recordBound(outcome.encodedBound)) <= anvil::kMaxSectorCount) return result;
-    serialised_.clear();
-    nbt::writeNamedTag("", repair_.tree().root(), serialised_);
-    outcome.keptTooDeep = !repair::readsBack(serialised_.data(), serialised_.size());
-  }
   result.digest = reader_.digest();
+  // A check makes only the record of a chunk that may need more sectors than
+  // a location entry counts, as the rewrite would make it: its size says
+  // what a rewrite does.
+  if (use == Use::check && anvil::sectorsFor(anvil::recordBound(outcome.encodedBound)) <= anvil::kMaxSectorCount) {
+    return result;
+  }
+  // A chunk far larger than the game writes is made by the rewrite, one at
+  // a time, once the scan's threads have given their buffers back: made
+  // here, its tree written beside every thread's inflated chunk would pass
+  // the memory a run keeps to.
+  if (use == Use::rewrite && outcome.encodedBound > kLargestMadeInScan) return result;
+  outcome.keptTooDeep = !repair_.serialise(serialised_);
   if (outcome.keptTooDeep) {
     result.kept = books::Subject::keptTooDeep;
     return result;

@@ -36,7 +36,8 @@ class ChunkLoader {
 
   enum class Use {
     check,    // repair books in the tree; make the record only of a chunk that may need more sectors than a record has
-    rewrite,  // the same, making the new record of every repaired chunk
+    rewrite,  // the same, making the new record of every repaired chunk but one far larger than the game writes
+    remake,   // the same, making the new record of every repaired chunk, whatever its size
     show,     // only read the tree, whole
   };
 
@@ -63,6 +64,8 @@ class ChunkLoader {
   }
 
  private:
+  static constexpr size_t kLargestMadeInScan = size_t{16} << 20;
+
   bool everywhere_;
   bool shown_ = false;
   anvil::ChunkReader reader_;

@@ -59,19 +59,27 @@ class ScannedRecords : public anvil::RecordSource {
       record = *scan_.made[n];
       return NewRecord::made;
     }
-    // A chunk's own file the game saved anew is repaired as it is now.
+    // A chunk's own file the game saved anew is repaired as it is now; so is
+    // a chunk the scan left to the rewrite for its size.
     stored = ByteBuffer();
     struct Silent : books::Findings {
       void add(books::Finding&&) override {}
     } silent;
     if (!loader_) loader_.emplace(options_.zlibOnly, options_.everywhere);
-    const ChunkLoader::Result again = loader_->load(file_, n, silent, ChunkLoader::Use::rewrite);
+    const ChunkLoader::Result again = loader_->load(file_, n, silent, ChunkLoader::Use::remake);
     if (again.fatal) return NewRecord::fatal;
     if (again.made) {
       record = std::move(loader_->record());
+      loader_->release();  // a chunk made here is a large one: its buffers are not kept for the next
       return NewRecord::made;
     }
-    say(Subject::keptChanged, n, Kind::warning);
+    if (again.repaired && again.kept == Subject::keptUncompressed) {
+      say(again.compressed.outcome == CodecStatus::streamError ? Subject::codecStreamBroken : Subject::codecCall, n,
+          Kind::chunkError, &again.compressed);
+      if (again.compressed.outcome == CodecStatus::streamError) return NewRecord::fatal;
+    }
+    say(again.repaired && again.kept != Subject::pageRepaired ? again.kept : Subject::keptChanged, n,
+        again.kept == Subject::keptUncompressed ? Kind::chunkError : Kind::warning);
     kept[n] = true;
     return NewRecord::keepStored;
   }

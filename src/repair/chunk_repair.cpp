@@ -44,19 +44,21 @@ bool readsBack(const uint8_t* data, size_t size) {
   return tree.read(type, cursor, [](int, std::string_view) { return false; }) == nbt::Tree::Read::ok;
 }
 
-void ChunkRepair::write(const std::string& rootName, Outcome& outcome, ByteBuffer* serialised) {
+bool ChunkRepair::serialise(ByteBuffer& out, const std::string& rootName) {
   nbt::Tag root = tree_.root();
-  outcome.encodedBound = 3 + rootName.size() + root.payloadSize() + tree_.growth();
-  if (!serialised) return;
-  serialised->clear();
+  out.clear();
   // Reserved whole: growing it step by step would hold two copies at once.
-  serialised->reserve(outcome.encodedBound);
-  nbt::writeNamedTag(rootName, root, *serialised);
+  out.reserve(3 + rootName.size() + root.payloadSize() + tree_.growth());
+  nbt::writeNamedTag(rootName, root, out);
   // What is written must load as the game loads it, whatever the repair did.
-  if (!readsBack(serialised->data(), serialised->size())) {
-    outcome.keptTooDeep = true;
-    serialised->clear();
-  }
+  if (readsBack(out.data(), out.size())) return true;
+  out.clear();
+  return false;
+}
+
+void ChunkRepair::write(const std::string& rootName, Outcome& outcome, ByteBuffer* serialised) {
+  outcome.encodedBound = 3 + rootName.size() + tree_.root().payloadSize() + tree_.growth();
+  if (serialised) outcome.keptTooDeep = !serialise(*serialised, rootName);
 }
 
 Outcome ChunkRepair::chunk(const uint8_t* data, size_t size, const Options& options, books::Findings& findings,

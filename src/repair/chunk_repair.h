@@ -55,6 +55,10 @@ class ChunkRepair {
 
   nbt::Tree& tree() { return tree_; }
 
+  // The last tree as it is written (its root named `rootName`), into `out`;
+  // false, `out` empty, when it does not read back within the game's limits.
+  bool serialise(ByteBuffer& out, const std::string& rootName = "");
+
  private:
   void write(const std::string& rootName, Outcome& outcome, ByteBuffer* serialised);
 
