@@ -6,7 +6,7 @@ std::optional<Ordered::Turn> Ordered::awaitTurn(size_t k) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return stopped_ || turn_ == k; });
   if (stopped_) return std::nullopt;
-  return Turn(k);
+  return Turn();
 }
 
 void Ordered::write(const Turn& turn, const std::string& lines) {

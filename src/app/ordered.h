@@ -33,8 +33,7 @@ class Ordered {
 
    private:
     friend class Ordered;
-    explicit Turn(size_t k) : item(k) {}
-    size_t item;
+    Turn() = default;
   };
 
   // Waits until item k is next; none when the run was stopped before.
