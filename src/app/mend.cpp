@@ -42,16 +42,7 @@ class ScannedRecords : public anvil::RecordSource {
       : file_(file), scan_(scan), options_(options), voice_(voice), out_(out) {}
 
   NewRecord make(int n, ByteBuffer& record) override {
-    if (scan_.kept[n] != Subject::pageRepaired) {
-      if (scan_.kept[n] == Subject::keptUncompressed) {
-        say(scan_.compressed[n].outcome == CodecStatus::streamError ? Subject::codecStreamBroken : Subject::codecCall,
-            n, Kind::chunkError, &scan_.compressed[n]);
-        if (scan_.compressed[n].outcome == CodecStatus::streamError) return NewRecord::fatal;
-      }
-      say(scan_.kept[n], n, scan_.kept[n] == Subject::keptUncompressed ? Kind::chunkError : Kind::warning);
-      kept[n] = true;
-      return NewRecord::keepStored;
-    }
+    if (scan_.kept[n] != Subject::pageRepaired) return keep(n, scan_.kept[n], scan_.compressed[n]);
     // The new record was made from the record as the scan read it: a record
     // that changed since (another program wrote the file in place) is kept.
     ByteBuffer stored;
@@ -73,15 +64,8 @@ class ScannedRecords : public anvil::RecordSource {
       loader_->release();  // a chunk made here is a large one: its buffers are not kept for the next
       return NewRecord::made;
     }
-    if (again.repaired && again.kept == Subject::keptUncompressed) {
-      say(again.compressed.outcome == CodecStatus::streamError ? Subject::codecStreamBroken : Subject::codecCall, n,
-          Kind::chunkError, &again.compressed);
-      if (again.compressed.outcome == CodecStatus::streamError) return NewRecord::fatal;
-    }
-    say(again.repaired && again.kept != Subject::pageRepaired ? again.kept : Subject::keptChanged, n,
-        again.kept == Subject::keptUncompressed ? Kind::chunkError : Kind::warning);
-    kept[n] = true;
-    return NewRecord::keepStored;
+    return keep(n, again.repaired && again.kept != Subject::pageRepaired ? again.kept : Subject::keptChanged,
+                again.compressed);
   }
 
   bool mayHaveOwnFile(int n) override { return scan_.versions[n] >= anvil::kFirstVersionWithChunkFiles; }
@@ -98,6 +82,19 @@ class ScannedRecords : public anvil::RecordSource {
   std::array<bool, anvil::kSlotCount> kept{};  // repaired slots written as they were stored after all
 
  private:
+  // Slot n's repaired chunk is kept as it was stored, for `why`; a chunk that
+  // failed to compress says zlib's line first, and a broken stream ends the rewrite.
+  NewRecord keep(int n, Subject why, const CodecStatus& compressed) {
+    if (why == Subject::keptUncompressed) {
+      const bool broken = compressed.outcome == CodecStatus::streamError;
+      say(broken ? Subject::codecStreamBroken : Subject::codecCall, n, Kind::chunkError, &compressed);
+      if (broken) return NewRecord::fatal;
+    }
+    say(why, n, why == Subject::keptUncompressed ? Kind::chunkError : Kind::warning);
+    kept[n] = true;
+    return NewRecord::keepStored;
+  }
+
   void say(Subject subject, int n, Kind kind, const CodecStatus* codec = nullptr, books::Finding&& finding = {}) {
     finding.kind = kind;
     finding.subject = subject;

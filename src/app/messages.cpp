@@ -111,14 +111,12 @@ void reportRoot(const anvil::RootStatus& status, int x, int z, books::Findings& 
 }
 
 std::string codecLine(const anvil::CodecStatus& status) {
-  switch (status.outcome) {
-    case anvil::CodecStatus::failed:
-      return formatted("ERROR: %s (%d)\n", status.call, status.code);
-    case anvil::CodecStatus::streamError:
-      return "FATAL ERROR: zlib stream error!\n";
-    default:
-      return "";
-  }
+  if (status.outcome != anvil::CodecStatus::failed && status.outcome != anvil::CodecStatus::streamError) return "";
+  books::Finding finding;
+  finding.subject = status.outcome == anvil::CodecStatus::failed ? Subject::codecCall : Subject::codecStreamBroken;
+  finding.call = status.call;
+  finding.code = status.code;
+  return lineOf(finding);
 }
 
 std::string damageOf(int damage, int block) {
