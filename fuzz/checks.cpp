@@ -14,6 +14,7 @@
 
 #include "books/book_repair.h"
 #include "books/json.h"
+#include "books/text_component.h"
 #include "nbt/big_endian.h"
 #include "nbt/builder.h"
 #include "nbt/printer.h"
@@ -400,18 +401,24 @@ std::string pageRepair(const uint8_t* data, size_t size) {
   if (page.size() > nbt::kMaxStringBytes) return "no page can hold it";
   Value::Kind kind, lenientKind = Value::null;
   const bool json = checkJson(page, kind) != books::json::Verdict::notJson;
-  const bool text = kind == Value::string || kind == Value::object || kind == Value::array;
   // Whatever is JSON strictly is JSON leniently, of the same kind.
-  const bool lenient = books::json::parse(page, nullptr, &lenientKind, books::json::Mode::lenient) !=
-                       books::json::Verdict::notJson;
-  require(!json || (lenient && lenientKind == kind), "strict JSON is not lenient JSON of its kind");
-  // Up to 1.20.4, JSON by its first character, or when all of it is JSON text.
-  const bool oldJson = (!page.empty() && (page[0] == '{' || page[0] == '"')) || (json && text);
+  Value lenientValue;
+  const books::json::Verdict read = books::json::parse(page, &lenientValue, &lenientKind, books::json::Mode::lenient);
+  require(!json || (read != books::json::Verdict::notJson && lenientKind == kind),
+          "strict JSON is not lenient JSON of its kind");
+  // Whether the game of that version drops the page: not read, null, or refused by its codec.
+  auto dropped = [&](int version) {
+    if (read == books::json::Verdict::notJson || lenientKind == Value::null) return true;
+    return read == books::json::Verdict::json &&
+           books::judgeComponent(lenientValue, version) == books::Acceptance::refused;
+  };
+  // Up to 1.20.4, JSON by its first character, or when the game shows it as a component.
+  const bool shown = !dropped(1343) && (lenientKind == Value::object || lenientKind == Value::array ||
+                                        (lenientKind == Value::string && lenientValue.text != page));
+  const bool oldJson = (!page.empty() && (page[0] == '{' || page[0] == '"')) || shown;
   const std::string old = judgeQuoted(page, checkBook(page, Layout::old), oldJson);
-  // 1.20.5 to 1.21.4: a JSON string, object or array, read leniently as the game reads it.
-  const std::string components = judgeQuoted(
-      page, checkBook(page, Layout::components),
-      lenient && (lenientKind == Value::string || lenientKind == Value::object || lenientKind == Value::array));
+  // 1.20.5 to 1.21.4: repaired exactly when the game drops it.
+  const std::string components = judgeQuoted(page, checkBook(page, Layout::components), !dropped(3839));
   // From 1.21.5: never quoted; only JSON of an object or an array may become a component.
   const Checked component = checkBook(page, Layout::textComponents);
   std::string textComponents = "left as it was";

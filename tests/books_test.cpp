@@ -47,7 +47,7 @@ TEST(Json, PagesAreJudgedAndComponentsMadeAsTheGameDoes) {
     const size_t arrow = line.find(" ) -> ");
     ASSERT_NE(arrow, std::string::npos) << "a row of another form";
     books::Encoded made;
-    const bool component = books::componentFromJson(textOf(line.substr(open + 3, arrow - open - 3)), made);
+    const bool component = books::componentFromJson(textOf(line.substr(open + 3, arrow - open - 3)), 4300, made);
     const std::string result = line.substr(arrow + 6);
     if (result == "none") {
       EXPECT_FALSE(component);
@@ -60,6 +60,34 @@ TEST(Json, PagesAreJudgedAndComponentsMadeAsTheGameDoes) {
               testing_support::bytesFromText(result.substr(payload + 3, result.size() - payload - 5)));
   }
   EXPECT_GT(rows, 50);
+}
+
+// The codec's rules by band, and the selector parser's, through the table
+// in components.txt.
+TEST(Json, ComponentsAreAcceptedOrRefusedAsEachVersionDoes) {
+  auto letter = [](books::Acceptance a) {
+    return a == books::Acceptance::accepted ? "a" : a == books::Acceptance::refused ? "r" : "?";
+  };
+  std::ifstream file(std::string(PAGEMEND_SOURCE_DIR) + "/tests/components.txt");
+  int rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    ++rows;
+    const size_t open = line.find(" ( "), close = line.rfind(" )");
+    ASSERT_TRUE(open != std::string::npos && close != std::string::npos) << "a row of another form";
+    const std::string text = textOf(line.substr(open + 3, close - open - 3));
+    if (line.rfind("selector ", 0) == 0) {
+      EXPECT_EQ(letter(books::judgeSelector(text)), line.substr(9, open - 9));
+      continue;
+    }
+    books::json::Value value;
+    ASSERT_EQ(books::json::parse(text, &value, nullptr, books::json::Mode::lenient), books::json::Verdict::json);
+    std::string verdicts;
+    for (int version : {1343, 3839, 4189}) verdicts += std::string(verdicts.empty() ? "" : " ") + letter(books::judgeComponent(value, version));
+    EXPECT_EQ(verdicts, line.substr(0, open));
+  }
+  EXPECT_GT(rows, 60);
 }
 
 }  // namespace

@@ -175,6 +175,18 @@ std::string lineOf(const books::Finding& f) {
       return formatted("Warning: written book '%s'%s page %i not repaired: as a text component it would nest deeper "
                        "than the %lld levels the game reads!\n",
                        t, l, page, f.limit);
+    case Subject::titleShortened:
+      return formatted("Book '%s'%s %stitle shortened to '%s', as Minecraft 1.20.5 and later keep a book only with a "
+                       "title of at most 32 characters\n",
+                       t, l, f.value == 1 ? "filtered " : "", shown(f.text).c_str());
+    case Subject::pageTooLongLater:
+      return formatted("Warning: written book '%s'%s page %i is %lld characters long: Minecraft 1.20.5 and later drop "
+                       "a page of more than %lld!\n",
+                       t, l, page, f.value, f.limit);
+    case Subject::generationInvalid:
+      return formatted("Warning: written book '%s'%s has generation %lld: Minecraft 1.20.5 and later drop all of a "
+                       "book whose generation is not 0 to 3!\n",
+                       t, l, f.value);
     case Subject::bookTagMissing:
       return formatted("Warning: written book%s tag missing or malformed!\n", l);
     case Subject::bookTitleMissing:

@@ -49,20 +49,75 @@ bool isJsonText(std::string_view text, json::Mode mode) {
          (kind == json::Value::string || kind == json::Value::object || kind == json::Value::array);
 }
 
-// How pages up to 1.20.4 are told from plain text: by the first character
-// ({ or "), or, for a page that begins otherwise (with "[", as arrays of
-// components do, and as many plain pages do: "[Day 1] We arrived"), by
-// whether all of it is JSON, white space around it or not.
+// Pages up to 1.20.4 worth a word when no page of the book has a space:
+// those that begin with { or ", and those that are JSON text strictly.
 bool looksLikeJson(std::string_view text) {
   return (!text.empty() && (text[0] == '{' || text[0] == '"')) || isJsonText(text, json::Mode::strict);
 }
-
-// What 1.20.5 to 1.21.4 read as a page: one JSON string, object or array,
-// read as the game reads it, leniently (a single word is a string to it).
-bool readsAsJson(std::string_view text) { return isJsonText(text, json::Mode::lenient); }
-// Of those, the pages that are JSON by the book (a single word is not): the
-// ones worth a word when no page of the book has a space.
+// Of the pages 1.20.5 to 1.21.4 read, those worth such a word (a single
+// word is not).
 bool isStrictJson(std::string_view text) { return isJsonText(text, json::Mode::strict); }
+
+// The last DataVersion whose pages are JSON text (1.21.4): what the game
+// of any version from 1.20.5 up to it drops, it drops.
+constexpr int kLastJsonPages = kTextComponentsFrom - 1;
+
+// A page as the game's reader takes it, and how the game of a version takes that.
+struct Reading {
+  json::Verdict verdict = json::Verdict::notJson;
+  json::Value::Kind kind = json::Value::null;
+  json::Value value;
+
+  explicit Reading(std::string_view text) { verdict = json::parse(text, &value, &kind, json::Mode::lenient); }
+
+  // Whether a game of that version drops the page (sure only where the
+  // component's rules are judged).
+  Acceptance kept(int version) const {
+    if (verdict == json::Verdict::notJson || kind == json::Value::null) return Acceptance::refused;
+    if (verdict == json::Verdict::tooDeep) return Acceptance::unsure;
+    return judgeComponent(value, version);
+  }
+  bool dropped(int version) const { return kept(version) == Acceptance::refused; }
+};
+
+// Whether a page up to 1.20.4 is shown as a component: read as an object
+// or an array, or as a string other than the page's own text (after a
+// comment, say); a page that is not shows its text as it is, and quoting
+// it changes nothing a reader sees.
+bool shownAsComponent(const Reading& page, std::string_view text, int version) {
+  if (page.dropped(version)) return false;
+  return page.kind == json::Value::object || page.kind == json::Value::array ||
+         (page.kind == json::Value::string && page.value.text != text);
+}
+
+// Java's length of a modified UTF-8 text: its UTF-16 code units, one for
+// each byte that does not continue a character.
+size_t units(std::string_view text) {
+  size_t n = 0;
+  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// The first `most` code units of a title, a pair of surrogates kept whole.
+std::string shortened(std::string_view text, size_t most) {
+  size_t at = 0, n = 0, last = 0;
+  for (; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+    if (n == most) break;
+    last = at;
+    ++n;
+  }
+  // A high surrogate (ED A0..AF) whose low half (ED B0..BF) is cut off goes too.
+  auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
+  if (at < text.size() && byte(last) == 0xED && (byte(last + 1) & 0xF0) == 0xA0 && byte(at) == 0xED &&
+      (byte(at + 1) & 0xF0) == 0xB0) {
+    at = last;
+  }
+  return std::string(text.substr(0, at));
+}
+
+constexpr size_t kMostTitleUnits = 32;    // a title from 1.20.5 on
+constexpr long long kMostPageUnits = 32767;  // a page of JSON text from 1.20.5 on
 
 // A page's component in the {raw} form: a compound holding "raw" is read as
 // that form, so a component with a field of that name goes in one.
@@ -142,17 +197,27 @@ class BookCheck {
     return false;
   }
 
-  // Pages of JSON strings: a page the game would not read as JSON becomes
-  // a JSON string literal of its text.
+  // Pages of JSON strings: a page the game would not show as it is meant
+  // becomes a JSON string literal of its text. Up to 1.20.4 a page that
+  // begins with { or " is left, as is one the game shows as a component;
+  // from 1.20.5 a text is repaired exactly when the game drops it. With
+  // --upgrade, also what any version up to 1.21.4 would drop.
   bool jsonPages(const std::vector<Page>& pages, PageForm form) {
-    const auto isJson = form == PageForm::legacy ? looksLikeJson : readsAsJson;
-    const auto worthAWord = form == PageForm::legacy ? looksLikeJson : isStrictJson;
+    const int version = in_.dataVersion();
     // Decided once, before any page changes: a book with no space anywhere is
     // one whose JSON-looking pages may be damaged text rather than real JSON.
     bool anySpace = false;
     for (const Page& page : pages) {
       anySpace |= page.raw.type() == kTagString && page.raw.stringValue().find(' ') != std::string_view::npos;
     }
+    auto repairs = [&](std::string_view text) {
+      const Reading reading(text);
+      bool left = form == PageForm::legacy
+                      ? (!text.empty() && (text[0] == '{' || text[0] == '"')) || shownAsComponent(reading, text, version)
+                      : !reading.dropped(version);
+      if (left && in_.upgrade && reading.dropped(kLastJsonPages)) left = false;
+      return !left;
+    };
     bool repairedAny = false;
     for (size_t i = 0; i < pages.size(); ++i) {
       const Page& page = pages[i];
@@ -161,14 +226,44 @@ class BookCheck {
         malformed(index);
         continue;
       }
-      const bool rawIsJson = isJson(page.raw.stringValue());
-      bool changed = !rawIsJson && quote(page.raw, index);
-      if (page.filtered && !isJson(page.filtered.stringValue())) changed |= quote(page.filtered, index);
-      if (rawIsJson && !anySpace && worthAWord(page.raw.stringValue())) mayBeCorrupted(index, page.raw.stringValue());
+      const bool rawRepairs = repairs(page.raw.stringValue());
+      bool changed = rawRepairs && quote(page.raw, index);
+      if (page.filtered && repairs(page.filtered.stringValue())) changed |= quote(page.filtered, index);
+      const auto worthAWord = form == PageForm::legacy ? looksLikeJson : isStrictJson;
+      if (!rawRepairs && !anySpace && worthAWord(page.raw.stringValue())) mayBeCorrupted(index, page.raw.stringValue());
       if (changed) repaired(index);
       repairedAny |= changed;
+      if (!in_.upgrade) continue;
+      for (Tag text : {page.raw, page.filtered}) {
+        const long long length = text ? static_cast<long long>(units(text.stringValue())) : 0;
+        if (length <= kMostPageUnits) continue;
+        Finding finding = about(index);
+        finding.value = length;
+        finding.limit = kMostPageUnits;
+        in_.add(Kind::warning, Subject::pageTooLongLater, spot_, std::move(finding));
+        break;
+      }
     }
     return repairedAny;
+  }
+
+  // With --upgrade: a title the game from 1.20.5 on refuses, and with it the
+  // book, is cut to what it keeps; a generation it refuses is told.
+  bool upgradeTitle(Tag title, bool filtered) {
+    if (title.type() != kTagString || units(title.stringValue()) <= kMostTitleUnits) return false;
+    const std::string cut = shortened(title.stringValue(), kMostTitleUnits);
+    Finding finding = about(-1);
+    finding.text = cut;
+    finding.value = filtered ? 1 : 0;
+    if (!title.tree()->replaceString(title, cut)) return false;
+    in_.add(Kind::repaired, Subject::titleShortened, spot_, std::move(finding));
+    return true;
+  }
+  void upgradeGeneration(Tag generation) {
+    if (!generation || (generation.numberAsInt() >= 0 && generation.numberAsInt() <= 3)) return;
+    Finding finding = about(-1);
+    finding.value = generation.numberAsInt();
+    in_.add(Kind::warning, Subject::generationInvalid, spot_, std::move(finding));
   }
 
   // Pages of text components: a string that holds a component as JSON
@@ -190,7 +285,7 @@ class BookCheck {
       bool changed = false;
       for (Tag text : {page.raw, page.filtered}) {
         Encoded component;
-        if (text.type() != kTagString || !componentFromJson(text.stringValue(), component)) continue;
+        if (text.type() != kTagString || !componentFromJson(text.stringValue(), in_.dataVersion(), component)) continue;
         const bool element = list.elementType() == kTagString;
         if (element && component.holdsRaw) component = inRaw(std::move(component));
         // The compound or list that will hold it, and how deep that lies.
@@ -265,9 +360,18 @@ bool checkWrittenBook(Tag item, const Spot& spot, Inspection& in) {
   const PageForm form = !components                            ? PageForm::legacy
                         : in.dataVersion() >= kTextComponentsFrom ? PageForm::component
                                                                 : PageForm::jsonText;
-  BookCheck check(in, spot, title.stringValue());
+  // The title as stored names the book in what its pages' checks find.
+  const std::string stored(title.stringValue());
+  BookCheck check(in, spot, stored);
   const std::vector<Page> list = pagesOf(pages, form);
-  return form == PageForm::component ? check.componentPages(pages, list) : check.jsonPages(list, form);
+  bool changed = form == PageForm::component ? check.componentPages(pages, list) : check.jsonPages(list, form);
+  if (in.upgrade) {
+    check.upgradeGeneration(getNumber(content, "generation"));
+    changed |= check.upgradeTitle(title, false);
+    Tag whole = getTag(content, "title");
+    if (components && whole.type() == kTagCompound) changed |= check.upgradeTitle(getTag(whole, "filtered"), true);
+  }
+  return changed;
 }
 
 }  // namespace books

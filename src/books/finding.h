@@ -11,7 +11,7 @@
 namespace books {
 
 enum class Kind : uint8_t {
-  repaired,    // a page was rewritten
+  repaired,    // a page was rewritten (or, with --upgrade, a title shortened)
   corrupted,   // a page may be damaged JSON; nothing was changed
   warning,     // malformed data, passed over; or a repair kept back
   chunkError,  // what kept a chunk from loading, or from being written
@@ -26,6 +26,10 @@ enum class Subject : uint8_t {
   pageMalformed,
   pageTooLong,  // `value`: the bytes the repaired text would take, `limit` what a page holds
   pageTooDeep,  // `limit`: the nesting the game reads
+  // what the game from 1.20.5 on does to a book, told by --upgrade
+  titleShortened,     // `text`: the new title, `value` 1 for the filtered title
+  pageTooLongLater,   // `value`: its characters, `limit`: what the game keeps
+  generationInvalid,  // `value`: the generation
   // a written book, an item, a holder
   bookTagMissing,
   bookTitleMissing,

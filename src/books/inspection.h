@@ -12,6 +12,7 @@ namespace books {
 // Where an item's layout changed, by the DataVersion of the chunk or file
 // that holds it (worlds mix versions: each chunk says its own).
 constexpr int kComponentsFrom = 3818;      // 1.20.5: an item's data lies in "components", not "tag"
+constexpr int kSelectorsParsedFrom = 4080;  // 1.21.2: a component's selector is refused unless the game parses it
 constexpr int kTextComponentsFrom = 4290;  // 1.21.5: pages are text components stored as NBT, not JSON
 
 // Where the walk is: a holder (a block entity, an entity, a frame, a
@@ -38,13 +39,15 @@ struct Spot {
 class Inspection {
  public:
   // `versioned`: the compound whose "DataVersion" is the chunk's or the file's.
-  Inspection(Findings& findings, nbt::Tag versioned, bool everywhere)
-      : findings(findings), everywhere(everywhere), versioned_(versioned) {}
-  Inspection(Findings& findings, int dataVersion, bool everywhere = false)
-      : findings(findings), everywhere(everywhere), version_(std::max(0, dataVersion)) {}
+  Inspection(Findings& findings, nbt::Tag versioned, bool everywhere, bool upgrade = false)
+      : findings(findings), everywhere(everywhere), upgrade(upgrade), versioned_(versioned) {}
+  Inspection(Findings& findings, int dataVersion, bool everywhere = false, bool upgrade = false)
+      : findings(findings), everywhere(everywhere), upgrade(upgrade), version_(std::max(0, dataVersion)) {}
 
   Findings& findings;
   const bool everywhere;  // also items that lie anywhere inside an item
+  // Books made to survive being opened by any later version of the game.
+  const bool upgrade;
 
   // 0 when there is none (older than 1.9); looked up when first asked, as
   // most chunks hold nothing that asks.

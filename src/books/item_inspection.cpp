@@ -84,9 +84,10 @@ bool checkContainedItem(Tag item, std::string_view id, const Spot& spot, Inspect
     return repaired;
   }
   const bool box = id.find("shulker_box") != std::string_view::npos;
-  // Before 1.20.5 only a shulker box holds items that a run looks at
-  // without --everywhere; most items are neither, and cost nothing more.
-  if (!box && !in.everywhere && in.dataVersion() < kComponentsFrom) return false;
+  const bool bundle = id == "minecraft:bundle";
+  // Before 1.20.5 only a shulker box or a bundle holds items that a run
+  // looks at without --everywhere; most items are neither, and cost nothing more.
+  if (!box && !bundle && !in.everywhere && in.dataVersion() < kComponentsFrom) return false;
   if (Tag components = getCompound(item, "components")) return openComponents(item, components, spot, in);
 
   Tag tag = getCompound(item, "tag");
@@ -105,13 +106,16 @@ bool checkContainedItem(Tag item, std::string_view id, const Spot& spot, Inspect
       return false;
     }
     contents = getList(blockEntity, "Items");
+  } else if (bundle && tag) {
+    contents = getList(tag, "Items");  // an empty bundle has none
   }
   if (!contents && !(in.everywhere && tag)) return false;
   const Spot within = spot.inside(item);
   // Boxes nest no deeper than the reader's nesting limit, which bounds this recursion.
   bool repaired = contents && checkContainedItems(contents, within, in);
-  if (in.everywhere && contents) {
-    // All of the item's tag but the box's items, inspected above.
+  if (in.everywhere && contents && bundle) {
+    repaired |= searchItems(tag, {"Items"}, within, in);  // all of the tag but the items inspected above
+  } else if (in.everywhere && contents) {
     repaired |= searchItems(tag, {"BlockEntityTag"}, within, in);
     repaired |= searchItems(getCompound(tag, "BlockEntityTag"), {"Items"}, within, in);
   } else if (in.everywhere) {

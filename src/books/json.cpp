@@ -6,7 +6,6 @@ namespace books::json {
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 int hexValue(char c) {
@@ -31,8 +30,15 @@ void appendCodeUnit(std::string& out, uint32_t unit) {
   }
 }
 
-// What ends an unquoted word, as Gson's lenient reader has it.
-bool endsWord(char c) { return std::string_view("/\\;#={}[]:, \t\f\r\n").find(c) != std::string_view::npos; }
+// White space between tokens, in both of Gson's modes (a form feed is none).
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Whether Gson takes the character as part of an unquoted word.
+bool isLiteral(char c) { return std::string_view("/\\;#={}[]:, \t\f\r\n").find(c) == std::string_view::npos; }
+
+// Gson reads a number into a buffer of this many characters: a longer one
+// it takes for a word.
+constexpr size_t kNumberBuffer = 1024;
 
 class Reader {
  public:
@@ -56,14 +62,19 @@ class Reader {
       }
     }
   }
+  // After the value, in either mode: white space only.
+  bool onlySpaceLeft() {
+    while (at_ < text_.size() && isSpace(text_[at_])) ++at_;
+    return atEnd();
+  }
   bool atEnd() const { return at_ >= text_.size(); }
   char peek() const { return atEnd() ? '\0' : text_[at_]; }
   bool take(char c) {
-    if (peek() != c || atEnd()) return false;
+    if (atEnd() || text_[at_] != c) return false;
     ++at_;
     return true;
   }
-  bool word(std::string_view w) {
+  bool take(std::string_view w) {
     if (text_.substr(at_, w.size()) != w) return false;
     at_ += w.size();
     return true;
@@ -107,63 +118,112 @@ class Reader {
     return false;  // no closing quote
   }
 
-  // -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
+  // A number as Gson tells one: -? digits (. digits)? ([eE] [+-]? digits)?,
+  // no leading zero before another digit (of the integer part as Gson
+  // accumulates it, in a long that wraps), ended by the text's end or a
+  // character that ends a word. Otherwise nothing is taken.
   bool number(std::string* out) {
-    const size_t start = at_;
-    take('-');
-    if (!take('0')) {
-      if (!isDigit(peek())) return false;
-      while (isDigit(peek())) ++at_;
+    enum { none, sign, digit, decimal, fraction, expE, expSign, expDigit } last = none;
+    uint64_t value = 0;  // the integer part, negated, wrapping as Gson's long does
+    size_t i = at_;
+    for (; i < text_.size(); ++i) {
+      if (i - at_ == kNumberBuffer) return false;
+      const char c = text_[i];
+      if (c == '-' && last == none) {
+        last = sign;
+      } else if ((c == '-' || c == '+') && last == expE) {
+        last = expSign;
+      } else if ((c == 'e' || c == 'E') && (last == digit || last == fraction)) {
+        last = expE;
+      } else if (c == '.' && last == digit) {
+        last = decimal;
+      } else if (isDigit(c)) {
+        const uint64_t d = static_cast<uint64_t>(c - '0');
+        if (last == none || last == sign) {
+          value = 0 - d;
+          last = digit;
+        } else if (last == digit) {
+          if (value == 0) return false;
+          value = value * 10 - d;
+        } else if (last == decimal) {
+          last = fraction;
+        } else if (last == expE || last == expSign) {
+          last = expDigit;
+        }
+      } else if (isLiteral(c)) {
+        return false;
+      } else {
+        break;
+      }
     }
-    if (take('.')) {
-      if (!isDigit(peek())) return false;
-      while (isDigit(peek())) ++at_;
-    }
-    if (take('e') || take('E')) {
-      if (!take('+')) take('-');
-      if (!isDigit(peek())) return false;
-      while (isDigit(peek())) ++at_;
-    }
-    if (out) out->assign(text_.substr(start, at_ - start));
-    // Leniently, "01" or "1x" is a word.
-    return !lenient_ || atEnd() || endsWord(peek());
-  }
-
-  // Leniently, a word without quotes; true, false and null in any case.
-  bool word(Value::Kind& kind) {
-    const size_t start = at_;
-    while (!atEnd() && !endsWord(peek())) ++at_;
-    if (at_ == start) return false;
-    std::string lower(text_.substr(start, at_ - start));
-    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    kind = lower == "true" || lower == "false" ? Value::boolean : lower == "null" ? Value::null : Value::string;
+    if (i - at_ == kNumberBuffer) return false;
+    if (last != digit && last != fraction && last != expDigit) return false;
+    if (out) out->assign(text_.substr(at_, i - at_));
+    at_ = i;
     return true;
   }
 
-  size_t at_ = 0;
+  // true, false or null (leniently in any case), not followed by a word's character.
+  bool keyword(Value& value) {
+    for (const char* word : {"true", "false", "null"}) {
+      const std::string_view w(word);
+      if (text_.size() - at_ < w.size()) continue;
+      bool same = true;
+      for (size_t i = 0; i < w.size() && same; ++i) {
+        const char c = text_[at_ + i];
+        same = c == w[i] || (lenient_ && c == w[i] - 'a' + 'A');
+      }
+      if (!same || (at_ + w.size() < text_.size() && isLiteral(text_[at_ + w.size()]))) continue;
+      at_ += w.size();
+      value.kind = w[0] == 'n' ? Value::null : Value::boolean;
+      value.truth = w[0] == 't';
+      return true;
+    }
+    return false;
+  }
+
+  // Leniently, a word without quotes, at a character that may begin one.
+  void word(std::string* out) {
+    const size_t start = at_;
+    while (!atEnd() && isLiteral(text_[at_])) ++at_;
+    if (out) out->assign(text_.substr(start, at_ - start));
+  }
 
  private:
   std::string_view text_;
+  size_t at_ = 0;
   bool lenient_;
 };
 
 }  // namespace
 
+const Value* field(const Value& object, std::string_view name) {
+  for (size_t i = object.names.size(); i-- > 0;) {
+    if (object.names[i] == name) return &object.elements[i];
+  }
+  return nullptr;
+}
+
 // Iterative, so that however deep a page nests, checking it takes no more
-// stack than a flat one.
+// stack than a flat one. Every step is the one Gson's JsonReader takes.
 Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
   const bool lenient = mode == Mode::lenient;
   Reader in(text, lenient);
   std::vector<char> open;        // '[' or '{' of each container being read, outermost first
   std::vector<Value> building;   // with `out`: the same containers' values
   bool tooDeep = false;
-  const bool build = out != nullptr && !lenient;
+  const bool build = out != nullptr;
+  if (kind) *kind = Value::null;
+  if (out) *out = Value();
   if (lenient) {
-    in.word("\xEF\xBB\xBF");  // a byte order mark
+    in.take("\xEF\xBB\xBF");  // a byte order mark
     if (!in.skipSpace()) return Verdict::notJson;
-    in.word(")]}'\n");  // the prefix some servers put before JSON
+    in.take(")]}'\n");  // the prefix some servers put before JSON
+    if (!in.skipSpace()) return Verdict::notJson;
+    if (in.atEnd()) return Verdict::json;  // nothing, as Gson reads it: null
   }
-  enum { kValue, kValueOrEnd, kName, kNameOrEnd, kNext } expect = kValue;
+  enum { kValue, kFirstElement, kElement, kFirstName, kName, kNext } expect = kValue;
+  bool topIsNull = false;
 
   auto attach = [&](Value&& value) {
     if (!build || tooDeep) return;
@@ -184,12 +244,11 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
   };
 
   for (;;) {
+    if (expect == kNext && open.empty()) break;  // the value at the top is whole
     if (!in.skipSpace()) return Verdict::notJson;
     if (expect == kNext) {
-      if (open.empty()) break;  // the value at the top is whole
       if (in.take(',') || (lenient && in.take(';'))) {
-        // Leniently, an element may be left empty, and the last may be followed by a separator.
-        expect = open.back() == '[' ? (lenient ? kValueOrEnd : kValue) : (lenient ? kNameOrEnd : kName);
+        expect = open.back() == '[' ? kElement : kName;
       } else if (in.take(open.back() == '[' ? ']' : '}')) {
         close();
       } else {
@@ -197,27 +256,44 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
       }
       continue;
     }
-    if ((expect == kValueOrEnd && in.take(']')) || (expect == kNameOrEnd && in.take('}'))) {
-      close();
-      continue;
-    }
-    if (lenient && expect == kValueOrEnd && (in.take(',') || in.take(';'))) continue;  // an empty element
-    if (expect == kName || expect == kNameOrEnd) {
+    if (in.atEnd()) return Verdict::notJson;
+    const char c = in.peek();
+    if (expect == kFirstName || expect == kName) {
+      // A comma before } is refused in either mode.
+      if (expect == kFirstName && in.take('}')) {
+        close();
+        continue;
+      }
       std::string name;
-      Value::Kind unquoted;
-      if (in.peek() == '"' || (lenient && in.peek() == '\'')) {
-        if (!in.string(build && !tooDeep ? &name : nullptr)) return Verdict::notJson;
-      } else if (!lenient || !in.word(unquoted)) {
+      std::string* into = build && !tooDeep ? &name : nullptr;
+      if (c == '"' || (lenient && c == '\'')) {
+        if (!in.string(into)) return Verdict::notJson;
+      } else if (lenient && isLiteral(c)) {
+        in.word(into);
+      } else {
         return Verdict::notJson;
       }
       if (!in.skipSpace()) return Verdict::notJson;
-      if (!in.take(':') && !(lenient && in.take('=') && (in.take('>') || true))) return Verdict::notJson;
+      if (in.take(':')) {
+      } else if (lenient && in.take('=')) {
+        in.take('>');
+      } else {
+        return Verdict::notJson;
+      }
       if (build && !tooDeep) building.back().names.push_back(std::move(name));
       expect = kValue;
       continue;
     }
-    const char c = in.peek();
-    if (in.atEnd()) return Verdict::notJson;
+    if (expect == kFirstElement && in.take(']')) {
+      close();
+      continue;
+    }
+    Value value;
+    if (lenient && (expect == kFirstElement || expect == kElement) && (c == ',' || c == ';' || c == ']')) {
+      attach(std::move(value));  // an element left empty is null; what ends it is read next
+      expect = kNext;
+      continue;
+    }
     if (c == '[' || c == '{') {
       in.take(c);
       open.push_back(c);
@@ -231,30 +307,31 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
           building.emplace_back().kind = k;
         }
       }
-      expect = c == '[' ? kValueOrEnd : kNameOrEnd;
+      expect = c == '[' ? kFirstElement : kFirstName;
       continue;
     }
-    Value value;
     std::string* into = build && !tooDeep ? &value.text : nullptr;
-    const size_t start = in.at_;
     if (c == '"' || (lenient && c == '\'')) {
       value.kind = Value::string;
       if (!in.string(into)) return Verdict::notJson;
-    } else if ((c == '-' || isDigit(c)) && in.number(into)) {
+    } else if (in.keyword(value)) {
+    } else if (in.number(into)) {
       value.kind = Value::number;
-    } else if (in.at_ = start, !lenient && (in.word("true") || in.word("false"))) {
-      value.kind = Value::boolean;
-      value.truth = c == 't';
-    } else if (!lenient && in.word("null")) {
-      value.kind = Value::null;
-    } else if (!lenient || !in.word(value.kind)) {
+    } else if (lenient && isLiteral(c)) {
+      value.kind = Value::string;
+      in.word(into);
+    } else {
       return Verdict::notJson;
     }
-    if (open.empty() && kind) *kind = value.kind;
+    if (open.empty()) {
+      if (kind) *kind = value.kind;
+      topIsNull = value.kind == Value::null;
+    }
     attach(std::move(value));
     expect = kNext;
   }
-  if (!in.skipSpace() || !in.atEnd()) return Verdict::notJson;
+  // Gson never looks past a null at the top.
+  if (!(lenient && topIsNull) && !in.onlySpaceLeft()) return Verdict::notJson;
   return tooDeep ? Verdict::tooDeep : Verdict::json;
 }
 

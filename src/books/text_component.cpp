@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "books/inspection.h"
 #include "books/json.h"
 #include "nbt/big_endian.h"
 #include "nbt/tree.h"
@@ -145,8 +146,41 @@ bool encode(const Value& value, Encoded& out) {
   return false;
 }
 
-bool isComponent(const Value& value);
+using Rules = Acceptance (*)(const Value&, int);
 
+// What the game makes of several parts together: refused if one part is,
+// sure only if every part is.
+Acceptance both(Acceptance a, Acceptance b) {
+  if (a == Acceptance::refused || b == Acceptance::refused) return Acceptance::refused;
+  return a == Acceptance::unsure || b == Acceptance::unsure ? Acceptance::unsure : Acceptance::accepted;
+}
+// Of two ways the game may take it, the one that takes it.
+Acceptance either(Acceptance a, Acceptance b) {
+  if (a == Acceptance::accepted || b == Acceptance::accepted) return Acceptance::accepted;
+  return a == Acceptance::unsure || b == Acceptance::unsure ? Acceptance::unsure : Acceptance::refused;
+}
+Acceptance sure(bool accepted) { return accepted ? Acceptance::accepted : Acceptance::refused; }
+bool isPrimitive(const Value& v) { return v.kind == Value::string || v.kind == Value::number || v.kind == Value::boolean; }
+
+// A list of components, none left out: every one judged by `rules`.
+Acceptance list(const Value& v, int version, Rules rules) {
+  if (v.kind != Value::array || v.elements.empty()) return Acceptance::refused;
+  Acceptance out = Acceptance::accepted;
+  for (const Value& e : v.elements) {
+    // How the game's codec meets a null in a list is not judged here.
+    out = both(out, e.kind == Value::null ? Acceptance::unsure : rules(e, version));
+  }
+  return out;
+}
+
+// A field as the game's codec sees an object's: one that is null is none.
+const Value* given(const Value& object, std::string_view name) {
+  const Value* f = json::field(object, name);
+  return f && f->kind != Value::null ? f : nullptr;
+}
+
+// TextColor.parseColor: a colour's name, or # and a number Java's
+// Integer.parseInt reads in base 16 (a sign allowed), from 0 to FFFFFF.
 bool isColor(const std::string& text) {
   static const char* const kNamed[] = {"black", "dark_blue", "dark_green", "dark_aqua", "dark_red", "dark_purple",
                                        "gold", "gray", "dark_gray", "blue", "green", "aqua", "red", "light_purple",
@@ -154,76 +188,229 @@ bool isColor(const std::string& text) {
   for (const char* name : kNamed) {
     if (text == name) return true;
   }
-  return text.size() == 7 && text[0] == '#' &&
-         text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+  if (text.empty() || text[0] != '#') return false;
+  size_t i = 1;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  if (i == text.size()) return false;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) return false;
+    value = std::min<uint64_t>(value * 16 + static_cast<uint64_t>(digit), uint64_t{1} << 40);
+  }
+  return negative ? value == 0 : value <= 0xFFFFFF;
 }
 
-// An object the game reads as a component: what it holds (text, a key to
-// translate, a score, a selector or a key binding), its style and what
-// follows it, each of the kind the game asks for. Fields whose rules this
-// does not check, or which 1.21.5 renamed (clickEvent became click_event),
-// keep the page as it is.
-bool isComponentObject(const Value& value) {
-  bool content = false;
-  for (size_t i = 0; i < value.names.size(); ++i) {
-    const std::string& name = value.names[i];
-    const Value& field = value.elements[i];
-    if (name == "text" || name == "translate" || name == "keybind" || name == "selector") {
-      if (field.kind != Value::string) return false;
-      content = true;
-    } else if (name == "fallback" || name == "insertion") {
-      if (field.kind != Value::string) return false;
-    } else if (name == "score") {
-      if (field.kind != Value::object) return false;
-      bool named = false, objective = false;
-      for (size_t k = 0; k < field.names.size(); ++k) {
-        if (field.elements[k].kind != Value::string) return false;
-        named |= field.names[k] == "name";
-        objective |= field.names[k] == "objective";
+// A resource location (a font's): [namespace:]path, of lower-case letters,
+// digits, _ - . (and / in the path).
+bool isResourceLocation(const std::string& text) {
+  const size_t colon = text.find(':');
+  const std::string_view space = colon == std::string::npos ? std::string_view() : std::string_view(text).substr(0, colon);
+  const std::string_view path = colon == std::string::npos ? std::string_view(text) : std::string_view(text).substr(colon + 1);
+  auto only = [](std::string_view s, std::string_view extra) {
+    for (char c : s) {
+      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' ||
+            extra.find(c) != std::string_view::npos)) {
+        return false;
       }
-      if (!named || !objective) return false;
-      content = true;
-    } else if (name == "separator") {
-      if (!isComponent(field)) return false;
-    } else if (name == "with") {
-      if (field.kind != Value::array) return false;
-      for (const Value& argument : field.elements) {
-        if (argument.kind == Value::null || (argument.kind >= Value::array && !isComponent(argument))) return false;
-      }
-    } else if (name == "extra") {
-      if (field.kind != Value::array || field.elements.empty()) return false;
-      for (const Value& e : field.elements) {
-        if (!isComponent(e)) return false;
-      }
-    } else if (name == "color") {
-      if (field.kind != Value::string || !isColor(field.text)) return false;
-    } else if (name == "bold" || name == "italic" || name == "underlined" || name == "strikethrough" ||
-               name == "obfuscated") {
-      if (field.kind != Value::boolean) return false;
-    } else if (name == "nbt" || name == "block" || name == "entity" || name == "storage" || name == "interpret" ||
-               name == "source" || name == "font" || name == "type" || name == "clickEvent" ||
-               name == "hoverEvent" || name == "click_event" || name == "hover_event" || name == "shadow_color") {
-      return false;
     }
-    // Any other field the game passes over.
-  }
-  return content;
+    return true;
+  };
+  return only(space, "") && only(path, "/");
 }
 
-bool isComponent(const Value& value) {
-  switch (value.kind) {
-    case Value::string:
-      return true;
-    case Value::object:
-      return isComponentObject(value);
-    case Value::array:
-      return !value.elements.empty() && std::all_of(value.elements.begin(), value.elements.end(), isComponent);
-    default:
-      return false;
+Acceptance codec(const Value& value, int version);
+
+// An optional field of the game's codec: absent, or as `rules` ask.
+Acceptance optional(const Value& object, std::string_view name, Acceptance (*rules)(const Value&)) {
+  const Value* f = given(object, name);
+  return f ? rules(*f) : Acceptance::accepted;
+}
+Acceptance aString(const Value& v) { return sure(v.kind == Value::string); }
+Acceptance aBoolean(const Value& v) {
+  // Whether the game's JSON reading takes a number for a boolean is not known here.
+  return v.kind == Value::boolean ? Acceptance::accepted : v.kind == Value::number ? Acceptance::unsure : Acceptance::refused;
+}
+Acceptance aColor(const Value& v) { return sure(v.kind == Value::string && isColor(v.text)); }
+Acceptance aFont(const Value& v) { return sure(v.kind == Value::string && isResourceLocation(v.text)); }
+
+// The contents a component may hold, tried in the game's order: the first
+// that reads is the component's.
+Acceptance contents(const Value& v, int version) {
+  auto field = [&](std::string_view name) { return given(v, name); };
+  Acceptance out = Acceptance::refused;
+  if (const Value* text = field("text")) out = either(out, aString(*text));
+  if (const Value* key = field("translate")) {
+    Acceptance translation = both(aString(*key), optional(v, "fallback", aString));
+    if (const Value* with = field("with")) {
+      Acceptance arguments = sure(with->kind == Value::array);
+      for (const Value& argument : with->elements) {
+        arguments = both(arguments, isPrimitive(argument)             ? Acceptance::accepted
+                                    : argument.kind == Value::null ? Acceptance::unsure
+                                                                   : codec(argument, version));
+      }
+      translation = both(translation, arguments);
+    }
+    out = either(out, translation);
   }
+  if (const Value* score = field("score")) {
+    const Value* name = score->kind == Value::object ? given(*score, "name") : nullptr;
+    const Value* objective = score->kind == Value::object ? given(*score, "objective") : nullptr;
+    out = either(out, sure(name && objective && name->kind == Value::string && objective->kind == Value::string));
+  }
+  if (const Value* selector = field("selector")) {
+    Acceptance read = aString(*selector);
+    if (read == Acceptance::accepted && version >= kSelectorsParsedFrom) read = judgeSelector(selector->text);
+    if (const Value* separator = field("separator")) read = both(read, codec(*separator, version));
+    out = either(out, read);
+  }
+  if (const Value* key = field("keybind")) out = either(out, aString(*key));
+  // Where its data comes from is not judged here.
+  if (field("nbt")) out = either(out, Acceptance::unsure);
+  return out;
+}
+
+// The text-component codec of 1.20.3 and later, on JSON: a string, a list
+// of components, or an object of contents, style and "extra".
+Acceptance codec(const Value& v, int version) {
+  if (v.kind == Value::string) return Acceptance::accepted;
+  if (v.kind == Value::array) return list(v, version, codec);
+  if (v.kind != Value::object) return Acceptance::refused;
+  // A content type named outright, and the events: rules not judged here.
+  for (const char* name : {"type", "clickEvent", "hoverEvent", "click_event", "hover_event", "shadow_color"}) {
+    if (given(v, name)) return Acceptance::unsure;
+  }
+  Acceptance out = contents(v, version);
+  if (const Value* extra = given(v, "extra")) out = both(out, list(*extra, version, codec));
+  out = both(out, optional(v, "color", aColor));
+  for (const char* name : {"bold", "italic", "underlined", "strikethrough", "obfuscated"}) {
+    out = both(out, optional(v, name, aBoolean));
+  }
+  out = both(out, optional(v, "insertion", aString));
+  return both(out, optional(v, "font", aFont));
+}
+
+// Component.Serializer, up to 1.20.2: any string, number or boolean is
+// text; an object's first content field decides; style is not checked.
+Acceptance serializer(const Value& v, int version) {
+  if (isPrimitive(v)) return Acceptance::accepted;
+  if (v.kind == Value::array) return list(v, version, serializer);
+  if (v.kind != Value::object) return Acceptance::refused;
+  for (const char* name : {"clickEvent", "hoverEvent"}) {
+    if (json::field(v, name)) return Acceptance::unsure;
+  }
+  Acceptance out = Acceptance::refused;
+  if (const Value* text = json::field(v, "text")) {
+    out = sure(isPrimitive(*text));
+  } else if (const Value* key = json::field(v, "translate")) {
+    out = sure(isPrimitive(*key));
+    if (const Value* with = json::field(v, "with")) out = both(out, list(*with, version, serializer));
+  } else if (const Value* score = json::field(v, "score")) {
+    const Value* name = score->kind == Value::object ? json::field(*score, "name") : nullptr;
+    const Value* objective = score->kind == Value::object ? json::field(*score, "objective") : nullptr;
+    out = sure(name && objective && isPrimitive(*name) && isPrimitive(*objective));
+  } else if (const Value* selector = json::field(v, "selector")) {
+    out = sure(isPrimitive(*selector));
+  } else if (const Value* key = json::field(v, "keybind")) {
+    out = sure(isPrimitive(*key));
+  } else if (json::field(v, "nbt")) {
+    out = Acceptance::unsure;
+  }
+  if (const Value* extra = json::field(v, "extra")) out = both(out, list(*extra, version, serializer));
+  for (size_t i = 0; i < v.names.size(); ++i) {
+    if (!isPrimitive(v.elements[i]) && v.names[i] != "extra" && v.names[i] != "with" && v.names[i] != "score" &&
+        v.names[i] != "text" && v.names[i] != "translate" && v.names[i] != "selector" && v.names[i] != "keybind") {
+      out = both(out, Acceptance::unsure);  // a style field of an odd kind
+    }
+  }
+  return out;
+}
+
+bool isAllowedUnquoted(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' ||
+         c == '.' || c == '+';
+}
+
+// java.util.UUID.fromString: five groups between dashes, each a long in
+// base 16 (a + allowed), 36 characters at most.
+bool isUuid(std::string_view s) {
+  if (s.size() > 36) return false;
+  int groups = 0;
+  for (size_t from = 0;; ++groups) {
+    const size_t dash = std::min(s.find('-', from), s.size());
+    std::string_view group = s.substr(from, dash - from);
+    if (!group.empty() && group[0] == '+') group.remove_prefix(1);
+    if (group.empty() || group.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) return false;
+    group.remove_prefix(std::min(group.find_first_not_of('0'), group.size()));
+    if (group.size() > 16 || (group.size() == 16 && group[0] > '7')) return false;
+    if (dash == s.size()) break;
+    from = dash + 1;
+  }
+  return groups == 4;
 }
 
 }  // namespace
+
+// The game's entity selector parser, as a text component's selector reads
+// from 1.21.2: @ and a kind, its options (only an empty list, or one
+// naming no option the game knows, is judged), or a player's name (one to
+// 16 characters of an unquoted word, or a quoted string) or a UUID.
+// Whether the game minds what follows is not known here.
+Acceptance judgeSelector(std::string_view pattern) {
+  size_t at = 0;
+  if (!pattern.empty() && pattern[0] == '@') {
+    if (pattern.size() < 2 || std::string_view("aenprs").find(pattern[1]) == std::string_view::npos) {
+      return Acceptance::refused;
+    }
+    at = 2;
+    if (at < pattern.size() && pattern[at] == '[') {
+      ++at;
+      while (at < pattern.size() && pattern[at] == ' ') ++at;
+      if (at < pattern.size() && pattern[at] == ']') return at + 1 == pattern.size() ? Acceptance::accepted : Acceptance::unsure;
+      size_t end = at;
+      while (end < pattern.size() && isAllowedUnquoted(pattern[end])) ++end;
+      static const char* const kOptions[] = {"name", "distance", "level", "x", "y", "z", "dx", "dy", "dz",
+                                             "x_rotation", "y_rotation", "limit", "sort", "gamemode", "team",
+                                             "type", "tag", "nbt", "scores", "advancements", "predicate"};
+      const std::string_view option = pattern.substr(at, end - at);
+      bool known = false;
+      for (const char* name : kOptions) known |= option == name;
+      return end > at && !known ? Acceptance::refused : Acceptance::unsure;
+    }
+    return at == pattern.size() ? Acceptance::accepted : Acceptance::unsure;
+  }
+  std::string name;
+  if (!pattern.empty() && (pattern[0] == '"' || pattern[0] == '\'')) {
+    const char quote = pattern[0];
+    for (at = 1;; ++at) {
+      if (at == pattern.size()) return Acceptance::refused;  // never closed
+      if (pattern[at] == quote) break;
+      if (pattern[at] == '\\') {
+        if (++at == pattern.size() || (pattern[at] != '\\' && pattern[at] != quote)) return Acceptance::refused;
+      }
+      name += pattern[at];
+    }
+    ++at;
+  } else {
+    while (at < pattern.size() && isAllowedUnquoted(pattern[at])) name += pattern[at++];
+  }
+  if (!isUuid(name) && (name.empty() || name.size() > 16)) {
+    // A quoted name's length is its characters', not its bytes'.
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+    if (name.empty() || ascii) return Acceptance::refused;
+    return Acceptance::unsure;
+  }
+  return at == pattern.size() ? Acceptance::accepted : Acceptance::unsure;
+}
+
+Acceptance judgeComponent(const Value& value, int dataVersion) {
+  // Up to 1.20.4 the game is either of two readers (the codec came in a
+  // snapshot of 1.20.3): taken if either takes it.
+  if (dataVersion < kComponentsFrom) return either(serializer(value, dataVersion), codec(value, dataVersion));
+  return codec(value, dataVersion);
+}
 
 Encoded encodeList(const std::vector<Encoded>& elements) {
   Encoded out;
@@ -249,11 +436,12 @@ Encoded encodeList(const std::vector<Encoded>& elements) {
   return out;
 }
 
-bool componentFromJson(std::string_view text, Encoded& out) {
+bool componentFromJson(std::string_view text, int dataVersion, Encoded& out) {
   Value value;
   // A string is text already; only an object or an array is converted.
   return json::parse(text, &value) == json::Verdict::json &&
-         (value.kind == Value::object || value.kind == Value::array) && isComponent(value) && encode(value, out);
+         (value.kind == Value::object || value.kind == Value::array) &&
+         judgeComponent(value, dataVersion) == Acceptance::accepted && encode(value, out);
 }
 
 }  // namespace books

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "books/json.h"
+
 namespace books {
 
 // A tag made from code: its type and its payload in the encoding.
@@ -25,15 +27,24 @@ struct Encoded {
 // in a compound under the name "", as readers unwrap them.
 Encoded encodeList(const std::vector<Encoded>& elements);
 
+// How the game of a DataVersion takes a JSON value as a text component.
+// Unsure where this does not judge the rules (events, a content type named
+// outright, a selector's options...): such a page is neither changed as
+// refused nor made a component as accepted.
+enum class Acceptance { accepted, refused, unsure };
+Acceptance judgeComponent(const json::Value& value, int dataVersion);
+
+// How the game's entity selector parser takes a component's selector, as
+// it does from 1.21.2 (kSelectorsParsedFrom).
+Acceptance judgeSelector(std::string_view pattern);
+
 // The tag the game makes of a page that holds a text component as JSON when
 // it upgrades a world to 1.21.5: objects become compounds, arrays lists,
 // strings strings, true and false bytes, integral numbers the smallest of
 // byte, short, int and long that holds them, other numbers a float where
-// one holds them exactly, else a double. Only JSON that the game reads as a
-// valid component (an object with "text", "translate", "score",
-// "selector" or "keybind", or an array of strings and such components, the
-// fields it checks of the right kinds) is made one: anything else, which
-// the game would refuse, and with it the whole book, is none.
-bool componentFromJson(std::string_view text, Encoded& out);
+// one holds them exactly, else a double. Only an object or array, strictly
+// JSON, that the game of that DataVersion surely accepts is made one:
+// anything else, which it might refuse, and with it the whole book, is none.
+bool componentFromJson(std::string_view text, int dataVersion, Encoded& out);
 
 }  // namespace books
