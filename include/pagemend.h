@@ -45,6 +45,9 @@ typedef void (*pm_finding_fn)(const pm_finding *finding, void *user);
 
 /* Flags. */
 #define PM_EVERYWHERE 1u /* look for books in every holder, and read chunks of 1.18 and later */
+#define PM_UPGRADE 2u    /* make books survive being opened by any later version: quote the pages that
+                            1.20.5 to 1.21.4 would drop, shorten titles of more than 32 characters,
+                            warn of pages and generations those versions refuse */
 
 /* Error codes (negative results). */
 #define PM_E_ARGUMENT (-1) /* `nbt` or `repaired` or `repaired_size` is NULL, or a flag is unknown */

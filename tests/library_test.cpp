@@ -79,7 +79,18 @@ const std::vector<Case> kCases = {
     {"a named chunk", "compound x { compound Level { } }", 0, PM_E_NAMED, {}},
     {"bytes cut short", "compound \"\" { compound Level {", 0, PM_E_TREE, {}},
     {"a root that is no compound", "int \"\" 5", 0, PM_E_TREE, {}},
-    {"an unknown flag", "compound \"\" { compound Level { } }", 2, PM_E_ARGUMENT, {}},
+    {"an unknown flag", "compound \"\" { compound Level { } }", 4, PM_E_ARGUMENT, {}},
+    {"a book made to survive an upgrade",
+     "compound \"\" { compound Level { " +
+         chest("{ byte Count 1 string id minecraft:written_book compound tag { string title "
+               "\"Thirty-three characters of title!\" list pages string [ \"\\\"Run!\\\" he said.\" ] } }") +
+         " } }",
+     PM_UPGRADE, 1,
+     {"1|Thirty-three characters of title!|0|in minecraft:chest at 1,2,3|Book 'Thirty-three characters of title!' in "
+      "minecraft:chest at 1,2,3 page 0 repaired",
+      "1|Thirty-three characters of title!|-1|in minecraft:chest at 1,2,3|Book 'Thirty-three characters of title!' in "
+      "minecraft:chest at 1,2,3 title shortened to 'Thirty-three characters of title', as Minecraft 1.20.5 and later "
+      "keep a book only with a title of at most 32 characters"}},
 };
 
 TEST(Library, RepairsATreeAsTheProgramDoes) {

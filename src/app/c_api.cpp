@@ -84,15 +84,16 @@ extern "C" int pm_repair_chunk(const unsigned char* nbt, size_t size, unsigned f
                                void* user, unsigned char** repaired, size_t* repaired_size) {
   if (repaired) *repaired = nullptr;
   if (repaired_size) *repaired_size = 0;
-  if (!nbt || !repaired || !repaired_size || (flags & ~PM_EVERYWHERE) != 0) return PM_E_ARGUMENT;
+  if (!nbt || !repaired || !repaired_size || (flags & ~(PM_EVERYWHERE | PM_UPGRADE)) != 0) return PM_E_ARGUMENT;
+  const repair::Options options{(flags & PM_EVERYWHERE) != 0, (flags & PM_UPGRADE) != 0};
   try {
     Handed handed(on_finding, user);
     repair::ChunkRepair unit;
     ByteBuffer tree;
     const repair::Outcome outcome =
         looksLikePlayer(nbt, size)
-            ? unit.player(nbt, size, "the player", "the player in level.dat", handed, &tree)
-            : unit.chunk(nbt, size, repair::Options{(flags & PM_EVERYWHERE) != 0}, handed, &tree);
+            ? unit.player(nbt, size, "the player", "the player in level.dat", options, handed, &tree)
+            : unit.chunk(nbt, size, options, handed, &tree);
     if (!outcome.root) return errorOf(outcome.root);
     if (!outcome.repaired) return 0;
     if (outcome.keptTooDeep) return PM_E_TOO_DEEP;

@@ -50,7 +50,7 @@ ChunkLoader::Result ChunkLoader::read(const anvil::RegionFile& file, int n, book
     books::Findings& to;
     int x, z;
   } addressed(findings, x, z);
-  const repair::Options options{everywhere_};
+  const repair::Options options{everywhere_, upgrade_};
   // A check makes what it needs of the record only once it knows the bound.
   repair::Outcome outcome = repair_.chunk(decoded.data, decoded.size, options, addressed, nullptr);
   reportRoot(outcome.root, x, z, findings);

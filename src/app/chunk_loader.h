@@ -13,7 +13,9 @@ namespace app {
 class ChunkLoader {
  public:
   // everywhere: look for books in every place a chunk can hold them (see books::walkLevel).
-  explicit ChunkLoader(bool zlibOnly = false, bool everywhere = false) : everywhere_(everywhere), reader_(zlibOnly) {}
+  // upgrade: books made to survive being opened by any later version (see books::Inspection).
+  explicit ChunkLoader(bool zlibOnly = false, bool everywhere = false, bool upgrade = false)
+      : everywhere_(everywhere), upgrade_(upgrade), reader_(zlibOnly) {}
 
   struct Result {
     bool hasTree = false;      // tree() holds the chunk's root
@@ -67,6 +69,7 @@ class ChunkLoader {
   static constexpr size_t kLargestMadeInScan = size_t{16} << 20;
 
   bool everywhere_;
+  bool upgrade_;
   bool shown_ = false;
   anvil::ChunkReader reader_;
   repair::ChunkRepair repair_;

@@ -10,12 +10,13 @@ namespace app {
 
 namespace {
 
-enum LongOnly { kCheck = 256, kEverywhere, kVersion, kJson };
+enum LongOnly { kCheck = 256, kEverywhere, kVersion, kJson, kUpgrade };
 
 const option kOptions[] = {
     {"check", no_argument, nullptr, kCheck},
     {"everywhere", no_argument, nullptr, kEverywhere},
     {"json", no_argument, nullptr, kJson},
+    {"upgrade", no_argument, nullptr, kUpgrade},
     {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -53,6 +54,9 @@ CommandLine readCommandLine(int argc, char** argv, RunOptions defaults, bool wor
         break;
       case kJson:
         line.options.json = true;
+        break;
+      case kUpgrade:
+        line.options.upgrade = true;
         break;
       case 'j':
         if (!readJobs(optarg, line.options.jobs)) {
@@ -104,6 +108,10 @@ void printHelp(const char* program) {
       "                animals, villagers, armor stands, items on the ground), the\n"
       "                chunks of Minecraft 1.18 and later, and entity files\n"
       "                (entities/r.X.Z.mca)\n"
+      "  --upgrade     before opening the world in a newer Minecraft: make every book\n"
+      "                survive any later version (quote the pages that 1.20.5 to\n"
+      "                1.21.4 would drop, shorten titles of more than 32 characters,\n"
+      "                warn of what they would drop of the rest)\n"
       "  --json        write every finding, every file's result and the summary as\n"
       "                JSON objects, one a line (JSON Lines), in place of the lines\n"
       "  -j, --jobs N  run N files side by side (default: the number of processors)\n"
@@ -139,6 +147,8 @@ void printWorldHelp() {
       "  --everywhere     look for books in every place they can lie; the entity\n"
       "                   files of each dimension (WORLD/entities, ...), the players'\n"
       "                   files (WORLD/playerdata) and WORLD/level.dat are run too\n"
+      "  --upgrade        make every book survive being opened in any later version\n"
+      "                   (see pagemend --help)\n"
       "  --json           every finding, file's result and the summary as JSON Lines\n"
       "  -j, --jobs N     handle N files at a time (default: the number of cores)\n"
       "  -h, --help       print this help and exit\n"

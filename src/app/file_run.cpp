@@ -73,7 +73,7 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
   std::atomic<bool> stop{false};
 
   auto work = [&] {
-    ChunkLoader loader(options.zlibOnly, options.everywhere);
+    ChunkLoader loader(options.zlibOnly, options.everywhere, options.upgrade);
     RunOptions fileOptions = shared;
     fileOptions.loader = &loader;
     for (size_t k; !stop && (k = next++) < files.size();) {

@@ -56,7 +56,7 @@ class ScannedRecords : public anvil::RecordSource {
     struct Silent : books::Findings {
       void add(books::Finding&&) override {}
     } silent;
-    if (!loader_) loader_.emplace(options_.zlibOnly, options_.everywhere);
+    if (!loader_) loader_.emplace(options_.zlibOnly, options_.everywhere, options_.upgrade);
     const ChunkLoader::Result again = loader_->load(file_, n, silent, ChunkLoader::Use::remake);
     if (again.fatal) return NewRecord::fatal;
     if (again.made) {
@@ -201,9 +201,9 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
   return code;
 }
 
-void reportCheck(const char* path, long pages, const RunOptions& options, Output& out) {
+void reportCheck(const char* path, long pages, bool repaired, const RunOptions& options, Output& out) {
   if (options.json) return;  // a file's result is an object of its own
-  if (pages == 0) out.print("No fixable problems found in '%s'.\n", path);
+  if (!repaired) out.print("No fixable problems found in '%s'.\n", path);
   if (options.check) {
     out.print("Check: %ld page%s would be repaired in '%s'; the file was not changed.\n", pages, pages == 1 ? "" : "s",
               path);
@@ -250,6 +250,7 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   ScanOptions scanOptions;
   scanOptions.zlibOnly = options.zlibOnly;
   scanOptions.everywhere = options.everywhere;
+  scanOptions.upgrade = options.upgrade;
   scanOptions.threads = options.threads;
   scanOptions.spare = options.spare;
   scanOptions.loader = options.loader;
@@ -261,13 +262,14 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   result.errors = scan.errorLines > 0;
   if (scan.fatal) return 1;
   result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
-  if (options.check && scan.pagesRepaired > 0) {
+  if (options.check && scan.repairs > 0) {
     bool whole;
     result.pagesRepaired = foreseeRewrite(path, file, options, scan, scanOptions.voice, out, whole);
     if (!whole) return 1;
   }
-  reportCheck(shownAs, result.pagesRepaired, options, out);
-  if (options.check || scan.pagesRepaired == 0) return 0;
+  // (A title shortened counts, though its chunk may be kept as stored.)
+  reportCheck(shownAs, result.pagesRepaired, result.pagesRepaired > 0 || scan.repairs > scan.pagesRepaired, options, out);
+  if (options.check || scan.repairs == 0) return 0;
   // The scan's buffers, as large as the largest chunk, are given back first.
   if (options.loader) options.loader->release();
   return writeRepaired(path, file, options, scan, scanOptions.voice, onlySlot, otherNames, result, out);
@@ -354,7 +356,8 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
     ByteBuffer tree;
     size_t end = 0;
     const repair::Outcome outcome = repair.player(file.data(), file.size(), "player " + name.substr(0, name.size() - 4),
-                                                  "the player in " + name, said, options.check ? nullptr : &tree, &end);
+                                                  "the player in " + name, repair::Options{true, options.upgrade}, said,
+                                                  options.check ? nullptr : &tree, &end);
     if (!outcome.root) {
       loaded.fault = anvil::NbtFileStatus::unread;
       loaded.root = outcome.root;
@@ -362,7 +365,7 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
       return 1;
     }
     result.pagesRepaired = outcome.pagesRepaired;
-    reportCheck(path, outcome.pagesRepaired, options, out);
+    reportCheck(path, outcome.pagesRepaired, outcome.repaired, options, out);
     if (options.check || !outcome.repaired) return 0;
     if (outcome.keptTooDeep) {
       out.print("Warning: file '%s' would nest too deep or hold too many tags once repaired; it is left as it was\n",

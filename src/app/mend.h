@@ -13,6 +13,7 @@ struct RunOptions {
   int threads = 0;          // threads that load chunks; 0: one per usable processor, at most two
   bool check = false;       // report what would be repaired, write nothing
   bool everywhere = false;  // look for books in every place a chunk can hold them
+  bool upgrade = false;     // books made to survive being opened by any later version
   bool json = false;        // findings and results as JSON objects, one a line
   int jobs = 0;             // files run side by side; 0: one per usable processor
   SpareProcessors* spare = nullptr;  // see ScanOptions

@@ -34,13 +34,17 @@ class SlotReport : public books::Findings {
   SlotReport(Ordered& ordered, size_t item, const Voice& voice) : lines_(ordered, item), voice_(voice) {}
 
   void add(books::Finding&& finding) override {
-    if (finding.kind == books::Kind::repaired) ++pagesRepaired;
+    if (finding.kind == books::Kind::repaired) {
+      ++repairs;
+      if (finding.subject == books::Subject::pageRepaired) ++pagesRepaired;
+    }
     if (finding.kind == books::Kind::chunkError) ++errorLines;
     lines_.write(voice_.say(finding));
   }
   bool finish(bool stopAfter) { return lines_.finish(stopAfter); }
 
   long pagesRepaired = 0;
+  long repairs = 0;  // pages, and titles shortened
   long errorLines = 0;
 
  private:
@@ -144,7 +148,7 @@ struct Scan {
   std::atomic<size_t> next{0};
   Ordered ordered;
   std::atomic<bool> fatal{false};
-  std::atomic<long> pagesRepaired{0}, errorLines{0};
+  std::atomic<long> pagesRepaired{0}, repairs{0}, errorLines{0};
   std::array<int, kSlotCount> pagesBySlot{};  // each written by the thread that loaded the slot
   std::array<size_t, kSlotCount> encodedBound{};
   std::array<std::shared_ptr<const ByteBuffer>, kSlotCount> made;
@@ -200,7 +204,7 @@ struct Scan {
   void work(std::vector<pthread_t>* helpers = nullptr) {
     try {
       std::optional<ChunkLoader> own;
-      ChunkLoader& loader = helpers && options.loader ? *options.loader : own.emplace(options.zlibOnly, options.everywhere);
+      ChunkLoader& loader = helpers && options.loader ? *options.loader : own.emplace(options.zlibOnly, options.everywhere, options.upgrade);
       int limit = helpers ? threadLimit() : 1;
       if (helpers) helpers->reserve(static_cast<size_t>(limit));  // a started helper is always joined
       for (size_t k; (k = next++) < items.size();) {
@@ -241,6 +245,7 @@ struct Scan {
         if (result.newerLayout) ++rootsOfNewerLayout;
         const bool written = report.finish(result.fatal);
         pagesRepaired += report.pagesRepaired;
+        repairs += report.repairs;
         pagesBySlot[n] = static_cast<int>(report.pagesRepaired);
         encodedBound[n] = result.encodedBound;
         errorLines += report.errorLines;
@@ -356,6 +361,7 @@ ScanResult scanRegion(RegionFile& file, const ScanOptions& options, Output& out)
   ScanResult result;
   result.fatal = scan.fatal;
   result.pagesRepaired = scan.pagesRepaired;
+  result.repairs = scan.repairs;
   result.pagesBySlot = scan.pagesBySlot;
   result.encodedBound = scan.encodedBound;
   result.made = std::move(scan.made);

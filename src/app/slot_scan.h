@@ -34,6 +34,7 @@ class SpareProcessors {
 struct ScanOptions {
   bool zlibOnly = false;    // inflate with zlib alone (to compare with the faster inflater)
   bool everywhere = false;  // look for books in every place a chunk can hold them
+  bool upgrade = false;     // books made to survive being opened by any later version
   int threads = 0;          // threads that load chunks; 0: one per usable processor, at most two
   // When files run side by side: a second thread only on a spare processor.
   SpareProcessors* spare = nullptr;
@@ -49,6 +50,7 @@ struct ScanOptions {
 struct ScanResult {
   bool fatal = false;  // zlib's stream state broke: the run must end
   long pagesRepaired = 0;
+  long repairs = 0;  // pages, and (with --upgrade) titles shortened: a rewrite is due
   std::array<int, anvil::kSlotCount> pagesBySlot{};
   std::array<size_t, anvil::kSlotCount> encodedBound{};  // of each repaired chunk (see ChunkLoader::Result)
   // Of each repaired slot: its new record, where one was made (slots that

@@ -19,7 +19,7 @@ class Counted : public books::Findings {
  public:
   explicit Counted(books::Findings& to) : to_(to) {}
   void add(Finding&& finding) override {
-    if (finding.kind == Kind::repaired) ++pages;
+    if (finding.kind == Kind::repaired && finding.subject == books::Subject::pageRepaired) ++pages;
     to_.add(std::move(finding));
   }
   long pages = 0;
@@ -75,7 +75,7 @@ Outcome ChunkRepair::chunk(const uint8_t* data, size_t size, const Options& opti
   }
   outcome.walked = true;
   Counted counted(findings);
-  books::Inspection inspection(counted, tree_.root(), options.everywhere);
+  books::Inspection inspection(counted, tree_.root(), options.everywhere, options.upgrade);
   outcome.repaired = books::walkLevel(level, inspection);
   outcome.pagesRepaired = counted.pages;
   if (outcome.repaired) write("", outcome, serialised);
@@ -83,7 +83,8 @@ Outcome ChunkRepair::chunk(const uint8_t* data, size_t size, const Options& opti
 }
 
 Outcome ChunkRepair::player(const uint8_t* data, size_t size, const std::string& owner,
-                            const std::string& levelOwner, books::Findings& findings, ByteBuffer* serialised,
+                            const std::string& levelOwner, const Options& options, books::Findings& findings,
+                            ByteBuffer* serialised,
                             size_t* end) {
   Outcome outcome;
   std::string name;
@@ -102,7 +103,7 @@ Outcome ChunkRepair::player(const uint8_t* data, size_t size, const std::string&
   const nbt::Tag versioned = nbt::getNumber(player, "DataVersion") ? player : nbt::getCompound(root, "Data");
   outcome.dataVersion = versionOf(versioned);
   Counted counted(findings);
-  books::Inspection inspection(counted, versioned, true);
+  books::Inspection inspection(counted, versioned, true, options.upgrade);
   outcome.repaired = books::walkPlayer(player, level ? levelOwner : owner, inspection);
   outcome.pagesRepaired = counted.pages;
   if (outcome.repaired) write(name, outcome, serialised);

@@ -18,6 +18,7 @@ namespace repair {
 
 struct Options {
   bool everywhere = false;  // every holder, and a chunk of the newer layouts read as its root
+  bool upgrade = false;     // books made to survive being opened by any later version
 };
 
 // What repairing one tree came to.
@@ -51,7 +52,7 @@ class ChunkRepair {
   // `owner` in the findings; or level.dat's, which holds its player in
   // Data.Player, named `levelOwner`. `end` is where the tree ends in `data`.
   Outcome player(const uint8_t* data, size_t size, const std::string& owner, const std::string& levelOwner,
-                 books::Findings& findings, ByteBuffer* serialised, size_t* end = nullptr);
+                 const Options& options, books::Findings& findings, ByteBuffer* serialised, size_t* end = nullptr);
 
   nbt::Tree& tree() { return tree_; }
 

@@ -213,6 +213,10 @@ class Parser {
       }
       return put(out, bits, kSizes[id]);
     }
+    if (id == 8 && peek() == "(") {  // a string of any bytes
+      const ByteVec bytes = group("(", ")");
+      return string(out, std::string(bytes.begin(), bytes.end()));
+    }
     if (id == 8) return string(out, next());
     if (id == 10) {
       append(out, group("{", "}"));

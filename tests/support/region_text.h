@@ -30,7 +30,8 @@
 //   TYPE NAME PAYLOAD                 a named tag (type id, name, payload)
 //   payload TYPE PAYLOAD              a payload alone
 // TYPE is byte short int long float double bytes string list compound ints longs;
-// PAYLOAD is a number (0x... for a float's or double's bit pattern), a string,
+// PAYLOAD is a number (0x... for a float's or double's bit pattern), a string
+// (or ( BYTES ), a string of those bytes),
 // [ numbers ] for arrays, ELEMENT-TYPE [ payloads ] for a list (the element
 // type may be a number), { BYTES } for a compound (its closing 0 is added).
 // Words need no quotes; "" is the empty name. # starts a comment.
