@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
 ensure_packages cmake make g++ zlib1g-dev libdeflate-dev liblz4-dev libxxhash-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev clang libclang-rt-14-dev util-linux dpkg-dev attr acl python3
+  libbenchmark-dev clang libclang-rt-14-dev util-linux dpkg-dev attr acl python3 \
+  default-jdk-headless libgoogle-gson-java
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # Each part says how long it took, so that a slow run shows where.
