@@ -6,6 +6,8 @@
 //   region_tool add-book IN OUT         IN with a plain-text book added to the first
 //                                       container found (or, where no chunk has one,
 //                                       to a new chest), so that a run rewrites it
+//   region_tool add-json-books IN OUT   IN with a book of 16 pages of JSON text (components,
+//                                       none to repair) in every chunk that can take one
 //   region_tool to-lz4 IN OUT           IN with every chunk stored LZ4-compressed, as
 //                                       servers that choose LZ4 store them
 //   region_tool world OUT FILES         a world of FILES regions of four small chunks
@@ -27,6 +29,9 @@ using namespace nbt;
 
 namespace {
 
+// Books of JSON pages, which a check reads whole, in place of a plain page.
+bool jsonBooks = false;
+
 // A book's compound payload (its entries and the closing 0).
 ByteBuffer plainBook() {
   ByteBuffer bytes;
@@ -34,7 +39,17 @@ ByteBuffer plainBook() {
   b.beginList("", kTagCompound);  // as an element, the book has no name: only its payload is written
   b.beginCompound().stringTag("id", "minecraft:written_book").byteTag("Count", 1);
   b.beginCompound("tag").stringTag("title", "Benchmark").stringTag("author", "bench");
-  b.beginList("pages", kTagString).stringTag("", "A plain page\nwith two lines").end();
+  b.beginList("pages", kTagString);
+  if (!jsonBooks) b.stringTag("", "A plain page\nwith two lines");
+  for (int i = 0; jsonBooks && i < 4; ++i) {
+    b.stringTag("", "[\"\",{\"text\":\"Chapter " + std::to_string(i) +
+                        "\",\"bold\":true},{\"text\":\"\\nIt was a dark and stormy night; the rain fell in "
+                        "torrents, except at occasional intervals.\",\"color\":\"dark_gray\"}]");
+    b.stringTag("", "{\"text\":\"A page of one component, as most books made by commands have them.\"}");
+    b.stringTag("", "\"A page written as a JSON string, with \\\"quotes\\\" and a line\\nbreak.\"");
+    b.stringTag("", "{\"translate\":\"book.pageIndicator\",\"with\":[\"1\",\"16\"],\"italic\":false}");
+  }
+  b.end();
   b.end().end().end();
   return ByteBuffer(bytes.begin() + 1 + 2 + 1 + 4, bytes.end());  // past the list's type, name, element type, count
 }
@@ -264,6 +279,7 @@ int main(int argc, char** argv) {
   if (argc >= 3 && !std::strcmp(argv[1], "generate-large")) return generateLarge(argv[2]);
   if (argc >= 4 && !std::strcmp(argv[1], "add-book")) return addBook(argv[2], argv[3]);
   if (argc >= 4 && !std::strcmp(argv[1], "add-books")) return addBooks(argv[2], argv[3]);
+  if (argc >= 4 && !std::strcmp(argv[1], "add-json-books")) return jsonBooks = true, addBooks(argv[2], argv[3]);
   if (argc >= 4 && !std::strcmp(argv[1], "to-lz4")) return toLz4(argv[2], argv[3]);
   if (argc >= 4 && !std::strcmp(argv[1], "world")) return world(argv[2], std::atoi(argv[3]));
   std::fprintf(stderr, "usage: %s generate OUT [CHUNKS] | generate-large OUT | add-book IN OUT | to-lz4 IN OUT | world OUT FILES\n",

@@ -10,6 +10,7 @@
 #   everyw a run with --everywhere that repairs nothing vs the same scan     (target: at most 1.05x)
 #   all    (below the table) a run that repairs a page in every chunk vs zlib
 #          inflating and deflating every chunk and writing the records  (target: at most 0.4x)
+#   upgr   (beside it) `--check --upgrade` of that region vs `--check`  (target: at most 1.05x)
 #   least  what no scan can beat: the records read and inflated with libdeflate on two
 #          threads and nothing else (inflate_bound), vs zlib inflating every chunk
 # A row "NAME-lz4" is an LZ4 copy of region NAME (every record of type 4, as
@@ -78,16 +79,21 @@ for name in "${inputs[@]}"; do
 done
 
 echo
-printf '%-20s %8s %8s %6s   (a plain page in every chunk)\n' region "zlib(s)" "all(s)" ratio
+printf '%-20s %8s %8s %6s   %8s %8s %6s   (a plain page in every chunk)\n' region "zlib(s)" "all(s)" ratio \
+  "check" "upgr" ratio
 for name in anvil116.r.0.0.mca 1.14.4.r.0.-1.mca generated.mca; do
   [ -f "$work/$name" ] || continue
   "$tool" add-books "$work/$name" "$work/all.mca" > /dev/null
   out=$("$timer" --runs "$runs" -- floor "$floor" rewrite "$work/all.mca" "$work/floor.out" \
-    -- all --copy "$work/all.mca" "$work/all-fix.mca" "$pagemend" "$work/all-fix.mca")
+    -- all --copy "$work/all.mca" "$work/all-fix.mca" "$pagemend" "$work/all-fix.mca" \
+    -- check "$pagemend" --check "$work/all.mca" -- upgrade "$pagemend" --check --upgrade "$work/all.mca")
   read -r _ f3 _ _ < <(sed -n 1p <<<"$out")
   read -r _ r3 _ c4 < <(sed -n 2p <<<"$out")
-  [ "$c4" = 0 ] || { echo "pagemend failed on $name with a page in every chunk"; exit 1; }
-  awk -v n="$name" -v f="$f3" -v r="$r3" 'BEGIN { printf "%-20s %8.4f %8.4f %5.2fx\n", n, f, r, r / f }'
+  read -r _ k3 _ c5 < <(sed -n 3p <<<"$out")
+  read -r _ u3 _ c6 < <(sed -n 4p <<<"$out")
+  [ "$c4" = 0 ] && [ "$c5" = 0 ] && [ "$c6" = 0 ] || { echo "pagemend failed on $name with a page in every chunk"; exit 1; }
+  awk -v n="$name" -v f="$f3" -v r="$r3" -v k="$k3" -v u="$u3" \
+    'BEGIN { printf "%-20s %8.4f %8.4f %5.2fx   %8.4f %8.4f %5.2fx\n", n, f, r, r / f, k, u, u / k }'
 done
 fi
 

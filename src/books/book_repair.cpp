@@ -211,10 +211,10 @@ class BookCheck {
       anySpace |= page.raw.type() == kTagString && page.raw.stringValue().find(' ') != std::string_view::npos;
     }
     auto repairs = [&](std::string_view text) {
+      const bool braced = form == PageForm::legacy && !text.empty() && (text[0] == '{' || text[0] == '"');
+      if (braced && !in_.upgrade) return false;  // read no further, as always
       const Reading reading(text);
-      bool left = form == PageForm::legacy
-                      ? (!text.empty() && (text[0] == '{' || text[0] == '"')) || shownAsComponent(reading, text, version)
-                      : !reading.dropped(version);
+      bool left = form == PageForm::legacy ? braced || shownAsComponent(reading, text, version) : !reading.dropped(version);
       if (left && in_.upgrade && reading.dropped(kLastJsonPages)) left = false;
       return !left;
     };

@@ -34,7 +34,16 @@ void appendCodeUnit(std::string& out, uint32_t unit) {
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Whether Gson takes the character as part of an unquoted word.
-bool isLiteral(char c) { return std::string_view("/\\;#={}[]:, \t\f\r\n").find(c) == std::string_view::npos; }
+struct LiteralTable {
+  bool of[256];
+  constexpr LiteralTable() : of() {
+    for (int i = 0; i < 256; ++i) of[i] = true;
+    for (char c : "/\\;#={}[]:, \t\f\r\n") of[static_cast<unsigned char>(c)] = false;
+    of[0] = true;  // (the literal's own terminator above)
+  }
+};
+constexpr LiteralTable kLiteral;
+bool isLiteral(char c) { return kLiteral.of[static_cast<unsigned char>(c)]; }
 
 // Gson reads a number into a buffer of this many characters: a longer one
 // it takes for a word.
@@ -84,12 +93,14 @@ class Reader {
   bool string(std::string* out) {
     const char quote = text_[at_++];
     while (at_ < text_.size()) {
+      // A run of plain characters at once: most strings have no escape.
+      size_t end = at_;
+      while (end < text_.size() && text_[end] != quote && text_[end] != '\\') ++end;
+      if (out) out->append(text_.data() + at_, end - at_);
+      at_ = end;
+      if (atEnd()) break;
       const char c = text_[at_++];
       if (c == quote) return true;
-      if (c != '\\') {
-        if (out) *out += c;
-        continue;
-      }
       if (atEnd()) return false;
       char escaped = text_[at_++];
       switch (escaped) {
@@ -304,7 +315,11 @@ Verdict parse(std::string_view text, Value* out, Value::Kind* kind, Mode mode) {
           tooDeep = true;
           building.clear();
         } else {
-          building.emplace_back().kind = k;
+          Value& container = building.emplace_back();
+          container.kind = k;
+          // Most components hold a few elements or fields: room for them at once.
+          container.elements.reserve(4);
+          if (k == Value::object) container.names.reserve(4);
         }
       }
       expect = c == '[' ? kFirstElement : kFirstName;

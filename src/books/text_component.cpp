@@ -173,11 +173,6 @@ Acceptance list(const Value& v, int version, Rules rules) {
   return out;
 }
 
-// A field as the game's codec sees an object's: one that is null is none.
-const Value* given(const Value& object, std::string_view name) {
-  const Value* f = json::field(object, name);
-  return f && f->kind != Value::null ? f : nullptr;
-}
 
 // TextColor.parseColor: a colour's name, or # and a number Java's
 // Integer.parseInt reads in base 16 (a sign allowed), from 0 to FFFFFF.
@@ -223,10 +218,42 @@ bool isResourceLocation(const std::string& text) {
 
 Acceptance codec(const Value& value, int version);
 
+// The fields of an object the rules look at, each the last of its name (as
+// the game's reader keeps them), gathered in one pass.
+enum Field {
+  kText, kTranslate, kFallback, kWith, kScore, kSelector, kSeparator, kKeybind, kNbt, kExtra, kColor, kBold,
+  kItalic, kUnderlined, kStrikethrough, kObfuscated, kInsertion, kFont,
+  // rules not judged here: a content type named outright, the events
+  kType, kClickEvent, kHoverEvent, kClickEvent2, kHoverEvent2, kShadowColor, kFields
+};
+constexpr std::string_view kFieldNames[kFields] = {
+    "text", "translate", "fallback", "with", "score", "selector", "separator", "keybind", "nbt", "extra", "color",
+    "bold", "italic", "underlined", "strikethrough", "obfuscated", "insertion", "font", "type", "clickEvent",
+    "hoverEvent", "click_event", "hover_event", "shadow_color"};
+
+struct Fields {
+  const Value* last[kFields] = {};
+
+  explicit Fields(const Value& object) {
+    for (size_t i = 0; i < object.names.size(); ++i) {
+      for (int f = 0; f < kFields; ++f) {
+        if (object.names[i] == kFieldNames[f]) {
+          last[f] = &object.elements[i];
+          break;
+        }
+      }
+    }
+  }
+  // As the game's codec sees a field: one that is null is none.
+  const Value* given(Field f) const { return last[f] && last[f]->kind != Value::null ? last[f] : nullptr; }
+  // As Gson's JsonObject.has sees it (the older reader's way): null is there.
+  const Value* has(Field f) const { return last[f]; }
+};
+
 // An optional field of the game's codec: absent, or as `rules` ask.
-Acceptance optional(const Value& object, std::string_view name, Acceptance (*rules)(const Value&)) {
-  const Value* f = given(object, name);
-  return f ? rules(*f) : Acceptance::accepted;
+Acceptance optional(const Fields& fields, Field f, Acceptance (*rules)(const Value&)) {
+  const Value* v = fields.given(f);
+  return v ? rules(*v) : Acceptance::accepted;
 }
 Acceptance aString(const Value& v) { return sure(v.kind == Value::string); }
 Acceptance aBoolean(const Value& v) {
@@ -236,15 +263,27 @@ Acceptance aBoolean(const Value& v) {
 Acceptance aColor(const Value& v) { return sure(v.kind == Value::string && isColor(v.text)); }
 Acceptance aFont(const Value& v) { return sure(v.kind == Value::string && isResourceLocation(v.text)); }
 
+// A score's name and objective, each as `kind` asks.
+bool isScore(const Value* score, bool (*kind)(const Value&), bool nullIsNone) {
+  if (!score || score->kind != Value::object) return false;
+  const Value* name = json::field(*score, "name");
+  const Value* objective = json::field(*score, "objective");
+  if (nullIsNone) {
+    if (name && name->kind == Value::null) name = nullptr;
+    if (objective && objective->kind == Value::null) objective = nullptr;
+  }
+  return name && objective && kind(*name) && kind(*objective);
+}
+bool isString(const Value& v) { return v.kind == Value::string; }
+
 // The contents a component may hold, tried in the game's order: the first
 // that reads is the component's.
-Acceptance contents(const Value& v, int version) {
-  auto field = [&](std::string_view name) { return given(v, name); };
+Acceptance contents(const Fields& f, int version) {
   Acceptance out = Acceptance::refused;
-  if (const Value* text = field("text")) out = either(out, aString(*text));
-  if (const Value* key = field("translate")) {
-    Acceptance translation = both(aString(*key), optional(v, "fallback", aString));
-    if (const Value* with = field("with")) {
+  if (const Value* text = f.given(kText)) out = either(out, aString(*text));
+  if (const Value* key = f.given(kTranslate)) {
+    Acceptance translation = both(aString(*key), optional(f, kFallback, aString));
+    if (const Value* with = f.given(kWith)) {
       Acceptance arguments = sure(with->kind == Value::array);
       for (const Value& argument : with->elements) {
         arguments = both(arguments, isPrimitive(argument)             ? Acceptance::accepted
@@ -255,20 +294,16 @@ Acceptance contents(const Value& v, int version) {
     }
     out = either(out, translation);
   }
-  if (const Value* score = field("score")) {
-    const Value* name = score->kind == Value::object ? given(*score, "name") : nullptr;
-    const Value* objective = score->kind == Value::object ? given(*score, "objective") : nullptr;
-    out = either(out, sure(name && objective && name->kind == Value::string && objective->kind == Value::string));
-  }
-  if (const Value* selector = field("selector")) {
+  if (const Value* score = f.given(kScore)) out = either(out, sure(isScore(score, isString, true)));
+  if (const Value* selector = f.given(kSelector)) {
     Acceptance read = aString(*selector);
     if (read == Acceptance::accepted && version >= kSelectorsParsedFrom) read = judgeSelector(selector->text);
-    if (const Value* separator = field("separator")) read = both(read, codec(*separator, version));
+    if (const Value* separator = f.given(kSeparator)) read = both(read, codec(*separator, version));
     out = either(out, read);
   }
-  if (const Value* key = field("keybind")) out = either(out, aString(*key));
+  if (const Value* key = f.given(kKeybind)) out = either(out, aString(*key));
   // Where its data comes from is not judged here.
-  if (field("nbt")) out = either(out, Acceptance::unsure);
+  if (f.given(kNbt)) out = either(out, Acceptance::unsure);
   return out;
 }
 
@@ -278,18 +313,16 @@ Acceptance codec(const Value& v, int version) {
   if (v.kind == Value::string) return Acceptance::accepted;
   if (v.kind == Value::array) return list(v, version, codec);
   if (v.kind != Value::object) return Acceptance::refused;
-  // A content type named outright, and the events: rules not judged here.
-  for (const char* name : {"type", "clickEvent", "hoverEvent", "click_event", "hover_event", "shadow_color"}) {
-    if (given(v, name)) return Acceptance::unsure;
+  const Fields f(v);
+  for (int unjudged = kType; unjudged < kFields; ++unjudged) {
+    if (f.given(static_cast<Field>(unjudged))) return Acceptance::unsure;
   }
-  Acceptance out = contents(v, version);
-  if (const Value* extra = given(v, "extra")) out = both(out, list(*extra, version, codec));
-  out = both(out, optional(v, "color", aColor));
-  for (const char* name : {"bold", "italic", "underlined", "strikethrough", "obfuscated"}) {
-    out = both(out, optional(v, name, aBoolean));
-  }
-  out = both(out, optional(v, "insertion", aString));
-  return both(out, optional(v, "font", aFont));
+  Acceptance out = contents(f, version);
+  if (const Value* extra = f.given(kExtra)) out = both(out, list(*extra, version, codec));
+  out = both(out, optional(f, kColor, aColor));
+  for (Field style : {kBold, kItalic, kUnderlined, kStrikethrough, kObfuscated}) out = both(out, optional(f, style, aBoolean));
+  out = both(out, optional(f, kInsertion, aString));
+  return both(out, optional(f, kFont, aFont));
 }
 
 // Component.Serializer, up to 1.20.2: any string, number or boolean is
@@ -298,32 +331,27 @@ Acceptance serializer(const Value& v, int version) {
   if (isPrimitive(v)) return Acceptance::accepted;
   if (v.kind == Value::array) return list(v, version, serializer);
   if (v.kind != Value::object) return Acceptance::refused;
-  for (const char* name : {"clickEvent", "hoverEvent"}) {
-    if (json::field(v, name)) return Acceptance::unsure;
-  }
+  const Fields f(v);
+  if (f.has(kClickEvent) || f.has(kHoverEvent)) return Acceptance::unsure;
   Acceptance out = Acceptance::refused;
-  if (const Value* text = json::field(v, "text")) {
+  if (const Value* text = f.has(kText)) {
     out = sure(isPrimitive(*text));
-  } else if (const Value* key = json::field(v, "translate")) {
+  } else if (const Value* key = f.has(kTranslate)) {
     out = sure(isPrimitive(*key));
-    if (const Value* with = json::field(v, "with")) out = both(out, list(*with, version, serializer));
-  } else if (const Value* score = json::field(v, "score")) {
-    const Value* name = score->kind == Value::object ? json::field(*score, "name") : nullptr;
-    const Value* objective = score->kind == Value::object ? json::field(*score, "objective") : nullptr;
-    out = sure(name && objective && isPrimitive(*name) && isPrimitive(*objective));
-  } else if (const Value* selector = json::field(v, "selector")) {
+    if (const Value* with = f.has(kWith)) out = both(out, list(*with, version, serializer));
+  } else if (const Value* score = f.has(kScore)) {
+    out = sure(isScore(score, isPrimitive, false));
+  } else if (const Value* selector = f.has(kSelector)) {
     out = sure(isPrimitive(*selector));
-  } else if (const Value* key = json::field(v, "keybind")) {
+  } else if (const Value* key = f.has(kKeybind)) {
     out = sure(isPrimitive(*key));
-  } else if (json::field(v, "nbt")) {
+  } else if (f.has(kNbt)) {
     out = Acceptance::unsure;
   }
-  if (const Value* extra = json::field(v, "extra")) out = both(out, list(*extra, version, serializer));
-  for (size_t i = 0; i < v.names.size(); ++i) {
-    if (!isPrimitive(v.elements[i]) && v.names[i] != "extra" && v.names[i] != "with" && v.names[i] != "score" &&
-        v.names[i] != "text" && v.names[i] != "translate" && v.names[i] != "selector" && v.names[i] != "keybind") {
-      out = both(out, Acceptance::unsure);  // a style field of an odd kind
-    }
+  if (const Value* extra = f.has(kExtra)) out = both(out, list(*extra, version, serializer));
+  // A style field of an odd kind: not judged here.
+  for (Field style : {kColor, kBold, kItalic, kUnderlined, kStrikethrough, kObfuscated, kInsertion, kFont}) {
+    if (f.has(style) && !isPrimitive(*f.has(style))) out = both(out, Acceptance::unsure);
   }
   return out;
 }
@@ -408,7 +436,10 @@ Acceptance judgeSelector(std::string_view pattern) {
 Acceptance judgeComponent(const Value& value, int dataVersion) {
   // Up to 1.20.4 the game is either of two readers (the codec came in a
   // snapshot of 1.20.3): taken if either takes it.
-  if (dataVersion < kComponentsFrom) return either(serializer(value, dataVersion), codec(value, dataVersion));
+  if (dataVersion < kComponentsFrom) {
+    const Acceptance older = serializer(value, dataVersion);
+    return older == Acceptance::accepted ? older : either(older, codec(value, dataVersion));
+  }
   return codec(value, dataVersion);
 }
 
