@@ -218,6 +218,8 @@ std::string jsonFinding(const books::Finding& f, const std::string& file, const 
   }
   if (f.subject == books::Subject::pageMayBeCorrupted) object.text("text", f.text);
   if (f.subject == books::Subject::titleShortened) object.text("new_title", f.text).boolean("filtered", f.value == 1);
+  if (f.subject == books::Subject::generationInvalid) object.number("generation", f.value);
+  if (f.subject == books::Subject::pageTooLongLater) object.number("characters", f.value);
   if (f.subject == books::Subject::codecCall) object.text("call", f.call).number("code", f.code);
   object.text("line", line.substr(0, line.size() - (!line.empty() && line.back() == '\n')));
   return object.line();
