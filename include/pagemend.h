@@ -3,8 +3,9 @@
  * foreign-function API).
  *
  * A chunk is given as its uncompressed NBT tree, as a region's record holds
- * it once inflated: an unnamed root compound with "Level" (or, with
- * PM_EVERYWHERE, a chunk of Minecraft 1.18 and later, or an entity chunk).
+ * it once inflated: an unnamed root compound with "Level", or a chunk of
+ * Minecraft 1.18 and later (DataVersion 2844 on), or an entity chunk (with
+ * "Entities", DataVersion 2681 on; with PM_EVERYWHERE, of any version).
  * A player's file (playerdata/<uuid>.dat, or level.dat), gunzipped, is
  * given the same way: a root compound holding "Inventory", "EnderItems" or
  * "Data". Written books are found where pagemend finds them (containers,
@@ -44,7 +45,7 @@ typedef struct pm_finding {
 typedef void (*pm_finding_fn)(const pm_finding *finding, void *user);
 
 /* Flags. */
-#define PM_EVERYWHERE 1u /* look for books in every holder, and read chunks of 1.18 and later */
+#define PM_EVERYWHERE 1u /* look for books in every holder, and read any root with the lists of 1.18 */
 #define PM_UPGRADE 2u    /* make books survive being opened by any later version: quote the pages that
                             1.20.5 to 1.21.4 would drop, shorten titles of more than 32 characters,
                             warn of pages and generations those versions refuse */
@@ -54,7 +55,7 @@ typedef void (*pm_finding_fn)(const pm_finding *finding, void *user);
 #define PM_E_TREE (-2)     /* the bytes are no whole NBT tree, or its root is no compound */
 #define PM_E_NAMED (-3)    /* a chunk's root has a name */
 #define PM_E_TOO_LARGE (-4) /* the tree holds more tags than a chunk may */
-#define PM_E_NO_LEVEL (-5)  /* a chunk without "Level" (without PM_EVERYWHERE: also one of 1.18 and later) */
+#define PM_E_NO_LEVEL (-5)  /* a chunk without "Level", older than 1.18 (see above) */
 #define PM_E_TOO_DEEP (-6)  /* repaired, it would nest deeper or hold more tags than the game reads; nothing was repaired */
 #define PM_E_MEMORY (-7)    /* out of memory */
 

@@ -63,12 +63,16 @@ const std::vector<Case> kCases = {
      {"3|(none)|-1||Warning: contained item ID missing or malformed!",
       "2|C|0|in minecraft:chest at 1,2,3|Book 'C' page 0 in minecraft:chest at 1,2,3 may have been corrupted: "
       "'{\"text\":\"a1\"}'"}},
-    {"a chunk of 1.18 without PM_EVERYWHERE",
+    {"a chunk of 1.18, read in its own layout",
      "compound \"\" { int DataVersion 2860 list block_entities compound [ { string id \"minecraft:chest\" int x 1 int y "
+     "2 int z 3 list Items compound [ " + std::string(kBook) + " ] } ] }",
+     0, 1, {"1|T|0|in minecraft:chest at 1,2,3|Book 'T' in minecraft:chest at 1,2,3 page 0 repaired"}},
+    {"a chunk without Level older than 1.18, without PM_EVERYWHERE",
+     "compound \"\" { int DataVersion 2843 list block_entities compound [ { string id \"minecraft:chest\" int x 1 int y "
      "2 int z 3 list Items compound [ " + std::string(kBook) + " ] } ] }",
      0, PM_E_NO_LEVEL, {}},
     {"the same with it",
-     "compound \"\" { int DataVersion 2860 list block_entities compound [ { string id \"minecraft:chest\" int x 1 int y "
+     "compound \"\" { int DataVersion 2843 list block_entities compound [ { string id \"minecraft:chest\" int x 1 int y "
      "2 int z 3 list Items compound [ " + std::string(kBook) + " ] } ] }",
      PM_EVERYWHERE, 1, {"1|T|0|in minecraft:chest at 1,2,3|Book 'T' in minecraft:chest at 1,2,3 page 0 repaired"}},
     {"a player's file", "compound Player { list Inventory compound [ " + std::string(kBook) + " ] }", 0, 1,

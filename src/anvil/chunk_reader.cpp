@@ -47,7 +47,7 @@ void ChunkReader::settle() {
   slot_.checksum = inflater_.checksum();
 }
 
-ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts) {
+ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope scope, bool anyRoot) {
   Result result;
   const Decoded decoded = decode(file, n);
   result.record = decoded.record;
@@ -56,11 +56,8 @@ ChunkReader::Result ChunkReader::read(RegionFile& file, int n, nbt::IndexScope s
     file.apply(n, slot_);
     return result;
   }
-  result.root = readChunkRoot(decoded.data, decoded.size, tree_, result.level, result.hasTree, scope, newerLayouts);
+  result.root = readChunkRoot(decoded.data, decoded.size, tree_, result.level, result.hasTree, scope, anyRoot);
   if (!result.level) {
-    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
-    const nbt::Tag version = result.hasTree ? nbt::getNumber(tree_.root(), "DataVersion") : nbt::Tag();
-    result.newerLayout = version && version.numberAsInt() >= 2844;
     file.apply(n, slot_);
     return result;
   }

@@ -23,7 +23,6 @@ class ChunkReader {
     RootStatus root;      // reading its root
     bool hasTree = false;      // tree() holds the chunk's root (also for some root faults)
     bool whole = false;        // it has a "Level" (or what stands for it): its extent is its record
-    bool newerLayout = false;  // no "Level": a chunk as Minecraft 1.18 and later save them
     nbt::Tag level;            // "Level", or what stands for it
   };
 
@@ -42,12 +41,11 @@ class ChunkReader {
   void settle();
   const SlotRead& slot() const { return slot_; }
 
-  // Reads slot n's record, decodes it and reads its root (with
-  // `newerLayouts`, a root without "Level" that holds the lists of 1.18 and
-  // later, or of an entity file, stands for it). `scope` says what of the
-  // tree to index. The tree stays valid until the next read. The slot takes
-  // what the read finds out of it.
-  Result read(RegionFile& file, int n, nbt::IndexScope scope, bool newerLayouts);
+  // Reads slot n's record, decodes it and reads its root (see readChunkRoot
+  // for the roots that stand for "Level", and `anyRoot`). `scope` says what
+  // of the tree to index. The tree stays valid until the next read. The
+  // slot takes what the read finds out of it.
+  Result read(RegionFile& file, int n, nbt::IndexScope scope, bool anyRoot);
 
   nbt::Tree& tree() { return tree_; }
   // A digest of the last record read as it is stored: a rewrite tells by it

@@ -30,7 +30,7 @@ RootStatus readRoot(ByteCursor& cursor, Tree& tree, std::string& name, IndexScop
 }  // namespace
 
 RootStatus readChunkRoot(const uint8_t* data, size_t size, Tree& tree, Tag& level, bool& hasTree, IndexScope scope,
-                         bool newerLayouts) {
+                         bool anyRoot) {
   level = Tag();
   hasTree = false;
   ByteCursor cursor(data, size);
@@ -41,7 +41,15 @@ RootStatus readChunkRoot(const uint8_t* data, size_t size, Tree& tree, Tag& leve
   Tag root = tree.root();
   if (root.type() != kTagCompound) return {RootStatus::notCompound};
   level = getCompound(root, "Level");
-  if (!level && newerLayouts && (getList(root, "block_entities") || getList(root, "Entities"))) level = root;
+  if (!level) {
+    const Tag number = getNumber(root, "DataVersion");
+    const int version = number ? number.numberAsInt() : 0;
+    const bool entities = static_cast<bool>(getList(root, "Entities"));
+    if (version >= kRootLayoutFrom || (entities && version >= kEntityChunksFrom) ||
+        (anyRoot && (entities || getList(root, "block_entities")))) {
+      level = root;
+    }
+  }
   if (!level) return {RootStatus::noLevel};
   return {};
 }

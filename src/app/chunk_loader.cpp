@@ -22,7 +22,6 @@ ChunkLoader::Result ChunkLoader::load(anvil::RegionFile& file, int n, books::Fin
   result.hasTree = read.hasTree;
   result.fatal = read.codec.outcome == anvil::CodecStatus::streamError;
   result.whole = read.whole;
-  result.newerLayout = read.newerLayout;
   result.read = read.root.read;
   return result;
 }
@@ -47,6 +46,7 @@ ChunkLoader::Result ChunkLoader::read(const anvil::RegionFile& file, int n, book
       finding.chunkZ = z;
       to.add(std::move(finding));
     }
+    void bookExamined() override { to.bookExamined(); }
     books::Findings& to;
     int x, z;
   } addressed(findings, x, z);
@@ -56,7 +56,6 @@ ChunkLoader::Result ChunkLoader::read(const anvil::RegionFile& file, int n, book
   reportRoot(outcome.root, x, z, findings);
   result.hasTree = outcome.hasTree;
   result.whole = outcome.walked;
-  result.newerLayout = outcome.newerLayout;
   result.read = outcome.root.read;
   result.dataVersion = outcome.dataVersion;
   if (!outcome.walked) return result;

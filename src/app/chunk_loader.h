@@ -22,7 +22,6 @@ class ChunkLoader {
     bool repaired = false;     // a page was repaired in tree()
     bool fatal = false;        // zlib's stream state broke: the run must end
     bool whole = false;        // it has a "Level" (or, everywhere, what stands for it): its extent is its record
-    bool newerLayout = false;  // no "Level": a chunk as Minecraft 1.18 and later save them
     bool made = false;         // record() holds its new record
     // Repaired, but to be kept as it was stored: keptTooDeep, or
     // keptUncompressed (`compressed` says how compressing it failed); or

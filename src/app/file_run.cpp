@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "app/json_lines.h"
 #include "app/ordered.h"
 #include "app/slot_scan.h"
+#include "app/text.h"
 
 namespace app {
 
@@ -47,6 +49,24 @@ class Watched : public Output {
   Output& out_;
 };
 
+// A file's block: its line "== FILE" goes first, and only once the file
+// says something (a run over many files is quiet about those with nothing
+// to repair).
+class Headed : public Output {
+ public:
+  Headed(Output& to, std::string header) : to_(to), header_(std::move(header)) {}
+  void write(std::string_view text) override {
+    if (text.empty()) return;
+    if (!header_.empty()) to_.write(header_);
+    header_.clear();
+    to_.write(text);
+  }
+
+ private:
+  Output& to_;
+  std::string header_;
+};
+
 // A file's result, as --json says it.
 std::string fileResult(const std::string& path, const FileResult& r, bool check) {
   JsonObject object;
@@ -73,13 +93,18 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
   std::atomic<bool> stop{false};
 
   auto work = [&] {
-    ChunkLoader loader(options.zlibOnly, options.everywhere, options.upgrade);
-    RunOptions fileOptions = shared;
-    fileOptions.loader = &loader;
+    // A world's files are looked at everywhere, files named alone as asked.
+    std::optional<ChunkLoader> loaders[2];
     for (size_t k; !stop && (k = next++) < files.size();) {
       const Target& file = files[k];
-      OrderedLines block(ordered, k);
-      if (headers && !options.json) block.print("== %s\n", file.path.c_str());
+      RunOptions fileOptions = shared;
+      fileOptions.everywhere = options.everywhere || file.everywhere;
+      fileOptions.quiet = headers;
+      std::optional<ChunkLoader>& loader = loaders[fileOptions.everywhere];
+      if (!loader) loader.emplace(options.zlibOnly, fileOptions.everywhere, options.upgrade);
+      fileOptions.loader = &*loader;
+      OrderedLines lines(ordered, k);
+      Headed block(lines, headers && !options.json ? formatted("== %s\n", file.path.c_str()) : "");
       if (options.json) block.jsonFile = file.path.c_str();
       switch (file.kind) {
         case Target::region:
@@ -93,7 +118,7 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
           break;
       }
       if (options.json) block.write(fileResult(file.path, results[k], options.check));
-      block.finish(false);
+      lines.finish(false);
       progress.fileDone(file.size, pagesCounted(results[k], options.check));
       if (stopWhenClosed && watched.closed) stop = true;
     }
@@ -120,8 +145,9 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
     totals.repaired += pages > 0;
     totals.pages += pages;
     totals.withErrors += r.errors || r.code != 0;
+    totals.books += r.books;
+    totals.repairsDue |= r.repairsDue;
     totals.code = std::max(totals.code, r.code);
-    if (r.newerLayoutOnly && totals.levelless++ == 0) totals.firstLevelless = files[k].path;
   }
   return totals;
 }

@@ -202,7 +202,7 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
 }
 
 void reportCheck(const char* path, long pages, bool repaired, const RunOptions& options, Output& out) {
-  if (options.json) return;  // a file's result is an object of its own
+  if (options.json || (options.quiet && !repaired)) return;  // a file's result is an object of its own
   if (!repaired) out.print("No fixable problems found in '%s'.\n", path);
   if (options.check) {
     out.print("Check: %ld page%s would be repaired in '%s'; the file was not changed.\n", pages, pages == 1 ? "" : "s",
@@ -259,16 +259,17 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   scanOptions.voice = {options.json, shownAs};
   const ScanResult scan = scanRegion(file, scanOptions, out);
   result.pagesRepaired = scan.pagesRepaired;
+  result.books = scan.books;
   result.errors = scan.errorLines > 0;
   if (scan.fatal) return 1;
-  result.newerLayoutOnly = scan.rootsOfNewerLayout > 0 && scan.rootsWithLevel == 0;
   if (options.check && scan.repairs > 0) {
     bool whole;
     result.pagesRepaired = foreseeRewrite(path, file, options, scan, scanOptions.voice, out, whole);
     if (!whole) return 1;
   }
   // (A title shortened counts, though its chunk may be kept as stored.)
-  reportCheck(shownAs, result.pagesRepaired, result.pagesRepaired > 0 || scan.repairs > scan.pagesRepaired, options, out);
+  result.repairsDue = result.pagesRepaired > 0 || scan.repairs > scan.pagesRepaired;
+  reportCheck(shownAs, result.pagesRepaired, result.repairsDue, options, out);
   if (options.check || scan.repairs == 0) return 0;
   // The scan's buffers, as large as the largest chunk, are given back first.
   if (options.loader) options.loader->release();
@@ -347,6 +348,8 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
     struct Said : books::Findings {
       explicit Said(const Voice& voice, Output& out) : voice(voice), out(out) {}
       void add(books::Finding&& finding) override { out.write(voice.say(finding)); }
+      void bookExamined() override { ++books; }
+      long books = 0;
       const Voice& voice;
       Output& out;
     };
@@ -365,6 +368,8 @@ FileResult mendPlayerFile(const char* path, const RunOptions& options, Output& o
       return 1;
     }
     result.pagesRepaired = outcome.pagesRepaired;
+    result.books = said.books;
+    result.repairsDue = outcome.repaired;
     reportCheck(path, outcome.pagesRepaired, outcome.repaired, options, out);
     if (options.check || !outcome.repaired) return 0;
     if (outcome.keptTooDeep) {

@@ -15,6 +15,7 @@ struct RunOptions {
   bool everywhere = false;  // look for books in every place a chunk can hold them
   bool upgrade = false;     // books made to survive being opened by any later version
   bool json = false;        // findings and results as JSON objects, one a line
+  bool quiet = false;       // one of many files: nothing said of it when it needs no repair
   int jobs = 0;             // files run side by side; 0: one per usable processor
   SpareProcessors* spare = nullptr;  // see ScanOptions
   ChunkLoader* loader = nullptr;     // see ScanOptions
@@ -25,10 +26,9 @@ struct FileResult {
   int code = 0;            // its exit code: 0, or 1 when it could not be read or written (it is left as it was)
   long pagesRepaired = 0;  // (in a check: that would be)
   long pagesWritten = 0;   // of those, the pages of what was written (a region, chunks' own files)
+  long books = 0;          // written books looked at
+  bool repairsDue = false;  // a check found something a rewrite would change
   bool errors = false;     // an "Error: " or "ERROR: " line was printed for it
-  // No chunk holds a Level, and they carry the data version of 1.18 or
-  // later: a run everywhere would read them.
-  bool newerLayoutOnly = false;
 };
 
 // The whole run for one region file: load it, repair what can be repaired,

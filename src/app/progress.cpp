@@ -1,10 +1,17 @@
 #include "app/progress.h"
 
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "app/text.h"
 
 namespace app {
 
@@ -22,18 +29,88 @@ std::string duration(double seconds) {
   return text;
 }
 
+// What the handler of an interruption says: plain numbers, read at any moment.
+std::atomic<size_t> filesOfRun{0}, filesDoneOfRun{0};
+std::atomic<bool> lineShown{false};
+static_assert(std::atomic<size_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free, "the handler reads them");
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM};
+struct sigaction before[2];
+bool handling[2];
+
+void appendNumber(char*& at, size_t n) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  while (count > 0) *at++ = digits[--count];
+}
+void append(char*& at, const char* text) {
+  const size_t n = std::strlen(text);
+  std::memcpy(at, text, n);
+  at += n;
+}
+
+void onInterrupt(int signal) {
+  char text[256];
+  char* at = text;
+  if (lineShown.load()) append(at, "\r\033[K");
+  append(at, "Interrupted: ");
+  appendNumber(at, filesDoneOfRun.load());
+  append(at, " of ");
+  appendNumber(at, filesOfRun.load());
+  append(at, " files done; the rest left as they were\n");
+  ssize_t ignored = write(STDERR_FILENO, text, static_cast<size_t>(at - text));
+  (void)ignored;
+  _exit(128 + signal);
+}
+
+// Standard output is a pipe: read by a pager or a program, whose screen a
+// line drawn on the terminal would spoil.
+bool outputIsPipe() {
+  struct stat info;
+  return fstat(STDOUT_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// The terminal's width, or 0 when it does not say.
+size_t terminalWidth() {
+  winsize size{};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
 }  // namespace
 
 Progress::Progress(size_t files, int64_t bytes, bool check)
-    : active_(isatty(STDERR_FILENO) == 1), files_(files), bytes_(bytes), check_(check),
+    : active_(isatty(STDERR_FILENO) == 1 && !outputIsPipe()), files_(files), bytes_(bytes), check_(check),
       start_(std::chrono::steady_clock::now()) {
+  filesOfRun = files;
+  filesDoneOfRun = 0;
+  for (int i = 0; i < 2; ++i) {
+    handling[i] = false;
+    // A signal ignored (under nohup) stays so.
+    if (sigaction(kInterrupts[i], nullptr, &before[i]) != 0 || before[i].sa_handler == SIG_IGN) continue;
+    struct sigaction handler {};
+    handler.sa_handler = onInterrupt;
+    sigemptyset(&handler.sa_mask);
+    handling[i] = sigaction(kInterrupts[i], &handler, nullptr) == 0;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   draw(true);  // at once: a long run says so from its start
+}
+
+Progress::~Progress() {
+  finish();
+  for (int i = 0; i < 2; ++i) {
+    if (handling[i]) sigaction(kInterrupts[i], &before[i], nullptr);
+  }
 }
 
 void Progress::fileDone(int64_t bytes, long pages) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++filesDone_;
+  filesDoneOfRun = filesDone_;
   bytesDone_ += bytes;
   pages_ += pages;
   draw(filesDone_ == files_);
@@ -50,13 +127,19 @@ void Progress::draw(bool always) {
     left = "about " + duration(elapsed * static_cast<double>(bytes_ - bytesDone_) / static_cast<double>(bytesDone_)) +
            " left";
   } else if (filesDone_ == files_) {
-    left = duration(elapsed);
+    left = "done in " + duration(elapsed);
   }
-  std::fprintf(stderr, "\r\033[K%zu/%zu files, %.1f/%.1f MB, %ld page%s %s, %s", filesDone_, files_,
-               static_cast<double>(bytesDone_) / 1e6, static_cast<double>(bytes_) / 1e6, pages_, pages_ == 1 ? "" : "s",
-               check_ ? "to repair" : "repaired", left.c_str());
+  std::string line = formatted("%zu/%zu files, %.1f/%.1f MB, %ld page%s %s, %s", filesDone_, files_,
+                               static_cast<double>(bytesDone_) / 1e6, static_cast<double>(bytes_) / 1e6, pages_,
+                               pages_ == 1 ? "" : "s", check_ ? "to repair" : "repaired", left.c_str());
+  // Cut, never wrapped: a wrapped line would leave a line behind at each
+  // redraw. (The last column is left free: some terminals wrap on it.)
+  const size_t width = terminalWidth();
+  if (width > 1 && line.size() > width - 1) line.resize(width - 1);
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
   shown_ = true;
+  lineShown = true;
 }
 
 void Progress::hide() {
@@ -64,6 +147,7 @@ void Progress::hide() {
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
   shown_ = false;
+  lineShown = false;
 }
 
 bool Progress::writeBeside(std::FILE* stream, std::string_view text) {

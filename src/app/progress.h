@@ -11,14 +11,18 @@
 
 namespace app {
 
-// A line on standard error, when that is a terminal, redrawn in place as
-// files are done: how many of how many, the megabytes read, the pages
-// repaired (or to repair) and about how long is left. Elsewhere it is
-// nothing at all.
+// A line on standard error, when that is a terminal and standard output is
+// no pipe (a pager's), redrawn in place at most ten times a second as files
+// are done: how many of how many, the megabytes read, the pages repaired (or
+// to repair) and about how long is left, never wider than the terminal; its
+// last drawing says how long the run took. Elsewhere it is nothing at all.
+// While it lives, SIGINT and SIGTERM end the run with a word of how far it
+// came ("Interrupted: N of M files done; the rest left as they were"), exit
+// code 130 (143); temporaries are removed first (see fsio::PendingFile).
 class Progress {
  public:
   Progress(size_t files, int64_t bytes, bool check);
-  ~Progress() { finish(); }
+  ~Progress();
   void fileDone(int64_t bytes, long pages);
   // Clears the line and writes `text` to `stream`, which goes to the same
   // terminal, with no line drawn in between; false (errno set) when the

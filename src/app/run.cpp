@@ -12,6 +12,7 @@
 #include "app/json_lines.h"
 #include "app/text.h"
 #include "app/world.h"
+#include "fsio/files.h"
 
 namespace app {
 
@@ -22,14 +23,22 @@ bool endsWith(const std::string& text, const char* end) {
   return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
 }
 
-// Every file of a run, in order: those named, and the worlds' files.
+// Every file of a run, in order: those named, and the files of the worlds,
+// servers' folders and region folders named; and whether a running game
+// holds each world.
 Listing listTargets(const std::vector<std::string>& paths, const RunOptions& options, bool& worlds) {
   Listing listing;
   worlds = false;
   for (const std::string& path : paths) {
     if (isWorld(path)) {
       worlds = true;
-      listWorld(path, options.everywhere, listing);
+      listWorld(path, listing);
+    } else if (const std::vector<std::string> inside = worldsIn(path); !inside.empty()) {
+      worlds = true;
+      for (const std::string& world : inside) listWorld(world, listing);
+    } else if (isRegionFolder(path)) {
+      worlds = true;
+      listRegionFolder(path, listing);
     } else {
       // A player's file or level.dat is read as such only when asked to look everywhere.
       const Target::Kind kind = endsWith(path, ".mcc")                        ? Target::chunkFile
@@ -38,22 +47,48 @@ Listing listTargets(const std::vector<std::string>& paths, const RunOptions& opt
       addFile(path, kind, listing);
     }
   }
+  for (World& world : listing.worlds) world.held = fsio::lockedByAnother(world.path + "/session.lock");
   return listing;
+}
+
+// A world a running game holds: refused, or in a check, told. Returns
+// whether its files may run.
+bool sayHeld(const World& world, const RunOptions& options, Output& out) {
+  const std::string line =
+      options.check ? formatted("Warning: the world '%s' is open in a running game (session.lock is held); what the "
+                                "game saves next may differ from what this check read\n",
+                                world.path.c_str())
+                    : formatted("Error: the world '%s' is open in a running game (session.lock is held); stop the "
+                                "server first. Nothing of it was read or written\n",
+                                world.path.c_str());
+  out.write(options.json ? jsonMessage(world.path, line) : line);
+  return options.check;
 }
 
 // Runs the listed files; with `worlds`, the summary and what could not be read follow.
 int runTargets(const Listing& listing, const RunOptions& options, bool worlds, bool headers) {
+  std::vector<bool> runs(listing.worlds.size(), true);
+  std::vector<Target> files;
   int64_t bytes = 0;
-  for (const Target& file : listing.files) bytes += file.size;
-  Progress progress(listing.files.size(), bytes, options.check);
+  for (const Target& file : listing.files) {
+    if (file.world >= 0 && listing.worlds[static_cast<size_t>(file.world)].held && !options.check) continue;
+    files.push_back(file);
+    bytes += file.size;
+  }
+  Progress progress(files.size(), bytes, options.check);
   OutputBesideProgress out(stdout, progress);
-  const RunTotals totals = runFiles(listing.files, options, headers, worlds, out, progress);
+  int code = 0;
+  for (const World& world : listing.worlds) {
+    if (world.held && !sayHeld(world, options, out)) code = 1;
+  }
+  const RunTotals totals = runFiles(files, options, headers, worlds, out, progress);
   progress.finish();
-  int code = totals.code;
+  code = std::max(code, totals.code);
   if (worlds && totals.outputClosed) return 141;  // as a program that the closed pipe ended
   if (options.json) {
     JsonObject summary;
     summary.text("kind", "summary").number("files", static_cast<long long>(totals.files));
+    summary.number("books_examined", totals.books);
     summary.number(options.check ? "files_that_would_be_repaired" : "files_repaired",
                    static_cast<long long>(totals.repaired));
     summary.number(options.check ? "pages_that_would_be_repaired" : "pages_repaired", totals.pages);
@@ -67,26 +102,12 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
   } else if (worlds) {
     out.print("== Summary\n");
     out.print("Files examined: %zu\n", totals.files);
+    out.print("Books examined: %ld\n", totals.books);
     out.print("%s: %zu\n", options.check ? "Files that would be repaired" : "Files repaired", totals.repaired);
     out.print("%s: %ld\n", options.check ? "Pages that would be repaired" : "Pages repaired", totals.pages);
     out.print("Files with errors: %zu\n", totals.withErrors);
     for (const std::string& folder : listing.unreadable) out.print("Error: the folder '%s' could not be read\n", folder.c_str());
     if (!listing.unreadable.empty()) code = 1;
-  }
-  if (totals.levelless > 0) {
-    // Not one of the lines a run promises on its output (and then nothing
-    // was repaired): a word to the user, once.
-    out.flush();
-    StreamOutput hints(stderr);
-    if (totals.levelless == 1) {
-      hints.print("Hint: no chunk of '%s' holds a Level compound, as in regions saved by Minecraft 1.18 and later; "
-                  "pagemend --everywhere reads them.\n",
-                  totals.firstLevelless.c_str());
-    } else {
-      hints.print("Hint: no chunk of '%s' or of %zu other files holds a Level compound, as in regions saved by "
-                  "Minecraft 1.18 and later; pagemend --everywhere reads them.\n",
-                  totals.firstLevelless.c_str(), totals.levelless - 1);
-    }
   }
   // A check's report is all it makes: one that could not be written is a
   // failure (a real run's lines are not; its files are what it makes).
@@ -94,6 +115,8 @@ int runTargets(const Listing& listing, const RunOptions& options, bool worlds, b
     if (out.error() != EPIPE) StreamOutput(stderr).print("Error: the report could not be written in full\n");
     code = std::max(code, 1);
   }
+  // A check that ran whole says with its code whether a run would repair.
+  if (options.check && code == 0 && totals.repairsDue) code = 3;
   return code;
 }
 
@@ -144,7 +167,7 @@ int runPagemendWorld(int argc, char** argv, RunOptions defaults) {
       StreamOutput(stderr).print("Error: '%s' is not a folder\n", path.c_str());
       return 1;
     }
-    if (!isWorld(path)) {
+    if (!isWorld(path) && worldsIn(path).empty() && !isRegionFolder(path)) {
       StreamOutput(stderr).print("Error: '%s' holds no region folder; name the world's folder, the one with level.dat\n",
                                  path.c_str());
       return 1;

@@ -41,10 +41,12 @@ class SlotReport : public books::Findings {
     if (finding.kind == books::Kind::chunkError) ++errorLines;
     lines_.write(voice_.say(finding));
   }
+  void bookExamined() override { ++books; }
   bool finish(bool stopAfter) { return lines_.finish(stopAfter); }
 
   long pagesRepaired = 0;
   long repairs = 0;  // pages, and titles shortened
+  long books = 0;
   long errorLines = 0;
 
  private:
@@ -120,6 +122,8 @@ struct SharedRecord {
       }
       to.add(std::move(finding));
     }
+    // (Counted once, for the slot that loads it: the others hold the same books.)
+    void bookExamined() override { to.bookExamined(); }
     State& state;  // the loading thread's alone until it is published
     books::Findings& to;
   };
@@ -148,7 +152,7 @@ struct Scan {
   std::atomic<size_t> next{0};
   Ordered ordered;
   std::atomic<bool> fatal{false};
-  std::atomic<long> pagesRepaired{0}, repairs{0}, errorLines{0};
+  std::atomic<long> pagesRepaired{0}, repairs{0}, books{0}, errorLines{0};
   std::array<int, kSlotCount> pagesBySlot{};  // each written by the thread that loaded the slot
   std::array<size_t, kSlotCount> encodedBound{};
   std::array<std::shared_ptr<const ByteBuffer>, kSlotCount> made;
@@ -158,7 +162,6 @@ struct Scan {
   std::array<int, kSlotCount> versions{};
   std::array<bool, kSlotCount> loaded{}, repaired{};
   std::array<anvil::SlotRead, kSlotCount> reads{};  // what each load found out of its slot
-  std::atomic<int> rootsWithLevel{0}, rootsOfNewerLayout{0};
   std::mutex failureMutex;
   std::exception_ptr failure;
 
@@ -241,11 +244,10 @@ struct Scan {
           versions[n] = result.dataVersion;
         }
         if (result.fatal) fatal = true;
-        if (result.whole) ++rootsWithLevel;  // "whole": it holds a Level
-        if (result.newerLayout) ++rootsOfNewerLayout;
         const bool written = report.finish(result.fatal);
         pagesRepaired += report.pagesRepaired;
         repairs += report.repairs;
+        books += report.books;
         pagesBySlot[n] = static_cast<int>(report.pagesRepaired);
         encodedBound[n] = result.encodedBound;
         errorLines += report.errorLines;
@@ -362,6 +364,7 @@ ScanResult scanRegion(RegionFile& file, const ScanOptions& options, Output& out)
   result.fatal = scan.fatal;
   result.pagesRepaired = scan.pagesRepaired;
   result.repairs = scan.repairs;
+  result.books = scan.books;
   result.pagesBySlot = scan.pagesBySlot;
   result.encodedBound = scan.encodedBound;
   result.made = std::move(scan.made);
@@ -370,8 +373,6 @@ ScanResult scanRegion(RegionFile& file, const ScanOptions& options, Output& out)
   result.digests = scan.digests;
   result.versions = scan.versions;
   result.errorLines = scan.errorLines;
-  result.rootsWithLevel = scan.rootsWithLevel;
-  result.rootsOfNewerLayout = scan.rootsOfNewerLayout;
   return result;
 }
 

@@ -51,6 +51,7 @@ struct ScanResult {
   bool fatal = false;  // zlib's stream state broke: the run must end
   long pagesRepaired = 0;
   long repairs = 0;  // pages, and (with --upgrade) titles shortened: a rewrite is due
+  long books = 0;    // written books looked at
   std::array<int, anvil::kSlotCount> pagesBySlot{};
   std::array<size_t, anvil::kSlotCount> encodedBound{};  // of each repaired chunk (see ChunkLoader::Result)
   // Of each repaired slot: its new record, where one was made (slots that
@@ -63,7 +64,6 @@ struct ScanResult {
   std::array<uint64_t, anvil::kSlotCount> digests{};
   std::array<int, anvil::kSlotCount> versions{};
   long errorLines = 0;  // "Error: " and "ERROR: " lines printed for chunks
-  int rootsWithLevel = 0, rootsOfNewerLayout = 0;
 };
 
 // Loads every chunk of `file` and finds (and repairs, in memory) its books,

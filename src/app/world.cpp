@@ -100,9 +100,11 @@ void listFolder(const std::string& folder, bool (*wanted)(const std::string&), b
   }
 }
 
-// The region folders (and entity folders, `everywhere`) under dimensions/,
-// as deep as they lie, through links to folders (each folder once).
-void listDimensions(const std::string& folder, int depth, bool everywhere, std::vector<std::string>& folders,
+// The region and entity folders under dimensions/, as deep as they lie,
+// through links to folders (each folder once). A dimension's path may end
+// in "region" itself (mypack:sub/region keeps its chunks in
+// dimensions/mypack/sub/region/region): such a folder is looked into too.
+void listDimensions(const std::string& folder, int depth, std::vector<std::string>& folders,
                     std::set<std::pair<dev_t, ino_t>>& seen, Listing& out) {
   struct stat info;
   if (depth > 16 || stat(folder.c_str(), &info) != 0 || !seen.insert({info.st_dev, info.st_ino}).second) return;
@@ -114,11 +116,8 @@ void listDimensions(const std::string& folder, int depth, bool everywhere, std::
     const At at = whatIsAt(path);
     if (at == At::unreadable) out.unreadable.push_back(path);
     if (at != At::folder) continue;
-    if (depth >= 2 && (name == "region" || (everywhere && name == "entities"))) {
-      folders.push_back(path);
-    } else {
-      listDimensions(path, depth + 1, everywhere, folders, seen, out);
-    }
+    if (depth >= 2 && (name == "region" || name == "entities")) folders.push_back(path);
+    listDimensions(path, depth + 1, folders, seen, out);
   }
 }
 
@@ -132,45 +131,108 @@ std::string entryOf(const std::string& path) {
   return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + fsio::baseNameOf(path);
 }
 
+// DIM-1, DIM1 and, as mod loaders up to 1.15 name theirs, DIM and any integer.
+bool isDimensionName(const std::string& name) {
+  return name.size() > 3 && name.compare(0, 3, "DIM") == 0 && isDigits(name, 3, name.size());
+}
+
+// A path without the slashes a shell's completion leaves ("world/").
+std::string trimmed(const std::string& path) {
+  std::string out = path;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+// Adds what was found, sorted by path: each file by its own name where it
+// is found under it, else by the first link to it; all of a world's run.
+void addFound(std::vector<Found>& found, int world, Listing& out) {
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
+  for (const bool links : {false, true}) {
+    for (const Found& file : found) {
+      if (file.link != links) continue;
+      const size_t before = out.files.size();
+      addFile(file.path, file.playerFile ? Target::playerFile : Target::region, out);
+      if (out.files.size() > before) {
+        out.files.back().everywhere = true;
+        out.files.back().world = world;
+      }
+    }
+  }
+}
+
+bool holdsRegionFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  namesIn(folder, names);
+  return std::any_of(names.begin(), names.end(), isRegionName);
+}
+
 }  // namespace
 
 bool isWorld(const std::string& path) {
   struct stat info;
-  return isFolder(path) && (stat((path + "/level.dat").c_str(), &info) == 0 || isFolder(path + "/region") ||
-                            isFolder(path + "/DIM-1/region") || isFolder(path + "/DIM1/region") ||
-                            isFolder(path + "/dimensions"));
+  if (!isFolder(path)) return false;
+  if (stat((path + "/level.dat").c_str(), &info) == 0 || isFolder(path + "/region") || isFolder(path + "/dimensions")) {
+    return true;
+  }
+  std::vector<std::string> names;
+  namesIn(path, names);
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& name) { return isDimensionName(name) && isFolder(path + "/" + name + "/region"); });
 }
 
-void listWorld(const std::string& named, bool everywhere, Listing& out) {
-  // "world/", as a shell completes it, names "world".
-  std::string world = named;
-  while (world.size() > 1 && world.back() == '/') world.pop_back();
-  std::vector<std::string> regions = {world + "/region", world + "/DIM-1/region", world + "/DIM1/region"};
-  if (everywhere) {
-    for (const char* entities : {"/entities", "/DIM-1/entities", "/DIM1/entities"}) regions.push_back(world + entities);
+std::vector<std::string> worldsIn(const std::string& path) {
+  std::vector<std::string> worlds;
+  if (!isFolder(path) || isWorld(path)) return worlds;
+  std::vector<std::string> names;
+  namesIn(path, names);
+  std::sort(names.begin(), names.end());
+  struct stat info;
+  for (const std::string& name : names) {
+    const std::string world = trimmed(path) + "/" + name;
+    if (stat((world + "/level.dat").c_str(), &info) == 0 && isWorld(world)) worlds.push_back(world);
+  }
+  return worlds;
+}
+
+bool isRegionFolder(const std::string& path) { return isFolder(path) && !isWorld(path) && holdsRegionFiles(path); }
+
+void listWorld(const std::string& named, Listing& out) {
+  const std::string world = trimmed(named);
+  const int index = static_cast<int>(out.worlds.size());
+  out.worlds.push_back({world});
+  std::vector<std::string> regions;
+  std::vector<std::string> names;
+  namesIn(world, names);
+  for (const std::string& name : names) {
+    if (name != "DIM-1" && name != "DIM1" && isDimensionName(name)) regions.push_back(world + "/" + name);
+  }
+  std::sort(regions.begin(), regions.end());
+  regions.insert(regions.begin(), {world, world + "/DIM-1", world + "/DIM1"});
+  for (std::string& dimension : regions) dimension += "/region";
+  const size_t dimensionCount = regions.size();
+  for (size_t i = 0; i < dimensionCount; ++i) {
+    regions.push_back(regions[i].substr(0, regions[i].size() - 6) + "entities");
   }
   const std::string dimensions = world + "/dimensions";
   std::set<std::pair<dev_t, ino_t>> seen;
   if (const At at = whatIsAt(dimensions); at == At::folder) {
-    listDimensions(dimensions, 0, everywhere, regions, seen, out);
+    listDimensions(dimensions, 0, regions, seen, out);
   } else if (at == At::unreadable) {
     out.unreadable.push_back(dimensions);
   }
   std::vector<Found> found;
   for (const std::string& folder : regions) listFolder(folder, isRegionName, false, found, out);
-  if (everywhere) {
-    listFolder(world + "/playerdata", isPlayerName, true, found, out);
-    struct stat info;
-    const std::string levelDat = world + "/level.dat";
-    if (lstat(levelDat.c_str(), &info) == 0) found.push_back({levelDat, S_ISLNK(info.st_mode), true});
-  }
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
-  // Each file by its own name where it is found under it, else by the first link to it.
-  for (const bool links : {false, true}) {
-    for (const Found& file : found) {
-      if (file.link == links) addFile(file.path, file.playerFile ? Target::playerFile : Target::region, out);
-    }
-  }
+  listFolder(world + "/playerdata", isPlayerName, true, found, out);
+  struct stat info;
+  const std::string levelDat = world + "/level.dat";
+  if (lstat(levelDat.c_str(), &info) == 0) found.push_back({levelDat, S_ISLNK(info.st_mode), true});
+  addFound(found, index, out);
+}
+
+void listRegionFolder(const std::string& named, Listing& out) {
+  std::vector<Found> found;
+  listFolder(trimmed(named), isRegionName, false, found, out);
+  addFound(found, -1, out);
 }
 
 void addFile(const std::string& path, Target::Kind kind, Listing& out) {

@@ -28,10 +28,19 @@ struct Target {
   // makes each a name of the repaired file.
   std::vector<std::string> otherNames;
   std::string entry;  // the name `path` stands for, in the same form
+  bool everywhere = false;  // a world's file: looked at everywhere
+  int world = -1;           // the world it belongs to (Listing::worlds), if any
+};
+
+// A world of the run: its folder, and whether a running game holds it.
+struct World {
+  std::string path;
+  bool held = false;  // its session.lock is locked by another process
 };
 
 struct Listing {
   std::vector<Target> files;
+  std::vector<World> worlds;
   std::vector<std::string> unreadable;  // folders of a world that could not be read
   std::map<std::pair<dev_t, ino_t>, size_t> taken;  // the files listed, by device and inode: where in `files`
 };
@@ -42,18 +51,31 @@ struct Listing {
 void addFile(const std::string& path, Target::Kind kind, Listing& out);
 
 // Whether `path` is a world's folder: one holding level.dat, region/,
-// DIM-1/region, DIM1/region or dimensions/ (a server's nether or end may be
-// a world folder of its own, as Bukkit and Paper keep them).
+// dimensions/ or a dimension's region folder (DIM-1/region, DIM1/region,
+// DIM<n>/region; a server's nether or end is a world folder of its own, as
+// Bukkit and Paper keep them).
 bool isWorld(const std::string& path);
 
-// Appends the files of the world at `world`, in a fixed order: the region
-// files (r.X.Z.mca, r.X.Z.mcr) of region/, DIM-1/region, DIM1/region and of
-// every dimension under dimensions/ (dimensions/<namespace>/<path...>/region);
-// with `everywhere` also those of each dimension's entities/, playerdata/*.dat
-// and level.dat. Sorted by path, files first and links after them; a file
-// reached before (through another path or world) is passed over, a link that
-// leads nowhere is not (its run says so). Other names (macOS's "._" files,
-// backups) are passed over without a word.
-void listWorld(const std::string& world, bool everywhere, Listing& out);
+// The worlds in a folder that is none (a server's: world, world_nether,
+// world_the_end): its folders that hold level.dat and are worlds, sorted.
+std::vector<std::string> worldsIn(const std::string& path);
+
+// Whether `path` is a folder of region files (a world's region/ or
+// entities/), and no world.
+bool isRegionFolder(const std::string& path);
+
+// Appends the files of the world at `world`, in a fixed order, each to be
+// looked at everywhere: the region files (r.X.Z.mca, r.X.Z.mcr) of region/,
+// DIM-1/region, DIM1/region, every DIM<n>/region, and every dimension under
+// dimensions/ (dimensions/<namespace>/<path...>/region), those of each
+// dimension's entities/, playerdata/*.dat and level.dat. Sorted by path,
+// files first and links after them; a file reached before (through another
+// path or world) is passed over, a link that leads nowhere is not (its run
+// says so). Other names (macOS's "._" files, backups) are passed over
+// without a word. The world is added to `out.worlds`.
+void listWorld(const std::string& world, Listing& out);
+
+// Appends the region files of a region folder, as a world's are.
+void listRegionFolder(const std::string& folder, Listing& out);
 
 }  // namespace app

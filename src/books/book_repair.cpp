@@ -336,6 +336,7 @@ class BookCheck {
 }  // namespace
 
 bool checkWrittenBook(Tag item, const Spot& spot, Inspection& in) {
+  in.findings.bookExamined();
   Tag components = getCompound(item, "components");
   Tag content = components ? getCompound(components, "minecraft:written_book_content") : getCompound(item, "tag");
   if (!content) {

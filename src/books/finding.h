@@ -109,6 +109,8 @@ class Findings {
  public:
   virtual ~Findings() = default;
   virtual void add(Finding&& finding) = 0;
+  // A written book was looked at, repaired or not: counted, never said.
+  virtual void bookExamined() {}
 };
 
 }  // namespace books

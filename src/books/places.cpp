@@ -50,35 +50,24 @@ void position(Tag entity, Place& place) {
 // all that a tree read for the walk indexes the inside of (with "Level").
 struct LevelList {
   std::string_view name;
-  bool blockEntities;   // else entities
-  bool everywhereOnly;  // a list of the newer layouts, read with --everywhere alone
+  bool blockEntities;  // else entities
 };
 constexpr LevelList kLevelLists[] = {
-    {"TileEntities", true, false},
-    {"block_entities", true, true},
-    {"Entities", false, false},
+    {"TileEntities", true},
+    {"block_entities", true},  // 1.18 and later, at the root
+    {"Entities", false},       // before 1.17 in "Level"; then in entity chunks, at the root
 };
 
-bool listed(std::string_view name, bool everywhere) {
+bool listed(std::string_view name) {
   for (const LevelList& list : kLevelLists) {
-    if (name == list.name && (everywhere || !list.everywhereOnly)) return true;
+    if (name == list.name) return true;
   }
   return false;
 }
 
 // Asked for each compound entry at a depth (the root's entries at 1):
-// "Level" and the lists; everywhere, the root may stand for "Level".
-template <bool everywhere>
-bool walked(int depth, std::string_view name) {
-  switch (depth) {
-    case 1:
-      return name == "Level" || (everywhere && listed(name, true));
-    case 2:
-      return listed(name, everywhere);
-    default:
-      return true;
-  }
-}
+// "Level" and the lists, in it or at a root that stands for it.
+bool walked(int depth, std::string_view name) { return depth > 2 || (depth == 1 && name == "Level") || listed(name); }
 
 // The compounds of a list; a list of anything else holds none.
 Tag firstCompound(Tag list) { return list.elementType() == kTagCompound ? list.firstChild() : Tag(); }
@@ -156,7 +145,6 @@ bool walkEntity(Tag entity, std::string_view id, Inspection& in) {
 bool walkLevel(Tag level, Inspection& in) {
   bool repaired = false;
   for (const LevelList& list : kLevelLists) {
-    if (list.everywhereOnly && !in.everywhere) continue;
     if (Tag tag = getList(level, list.name)) {
       repaired |= list.blockEntities ? walkBlockEntities(tag, in) : walkEntities(tag, in);
     }
@@ -220,6 +208,6 @@ Place Spot::place() const {
   return place;
 }
 
-nbt::IndexScope scopeOfWalk(bool everywhere) { return everywhere ? walked<true> : walked<false>; }
+nbt::IndexScope scopeOfWalk() { return walked; }
 
 }  // namespace books

@@ -42,4 +42,15 @@ void occupyStandardDescriptors() {
   }
 }
 
+bool lockedByAnother(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;  // would a lock of our own conflict with one held?
+  lock.l_whence = SEEK_SET;
+  const bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  close(fd);
+  return held;
+}
+
 }  // namespace fsio

@@ -21,4 +21,10 @@ std::string baseNameOf(const std::string& path);
 // whatever it prints would be written into that file.
 void occupyStandardDescriptors();
 
+// Whether another process holds a lock on the file at `path` (the game
+// holds one on a world's session.lock while the world is open: Java's
+// FileChannel.tryLock, an fcntl lock). Only tested: the file is opened to
+// read and nothing is locked or changed. False when there is no such file.
+bool lockedByAnother(const std::string& path);
+
 }  // namespace fsio

@@ -22,6 +22,7 @@ class Counted : public books::Findings {
     if (finding.kind == Kind::repaired && finding.subject == books::Subject::pageRepaired) ++pages;
     to_.add(std::move(finding));
   }
+  void bookExamined() override { to_.bookExamined(); }
   long pages = 0;
 
  private:
@@ -65,14 +66,10 @@ Outcome ChunkRepair::chunk(const uint8_t* data, size_t size, const Options& opti
                            ByteBuffer* serialised) {
   Outcome outcome;
   nbt::Tag level;
-  outcome.root = anvil::readChunkRoot(data, size, tree_, level, outcome.hasTree, books::scopeOfWalk(options.everywhere),
+  outcome.root = anvil::readChunkRoot(data, size, tree_, level, outcome.hasTree, books::scopeOfWalk(),
                                       options.everywhere);
   if (outcome.hasTree) outcome.dataVersion = versionOf(tree_.root());
-  if (!level) {
-    // 1.18 (from its snapshot 21w43a, data version 2844) moved what "Level" held to the root.
-    outcome.newerLayout = outcome.dataVersion >= 2844;
-    return outcome;
-  }
+  if (!level) return outcome;
   outcome.walked = true;
   Counted counted(findings);
   books::Inspection inspection(counted, tree_.root(), options.everywhere, options.upgrade);

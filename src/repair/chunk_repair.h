@@ -26,7 +26,6 @@ struct Outcome {
   anvil::RootStatus root;    // reading it; a fault: nothing was looked at
   bool hasTree = false;      // the tree was read (also for a root that is no chunk's)
   bool walked = false;       // its books were looked at: it has "Level" (or what stands for it)
-  bool newerLayout = false;  // no "Level": a chunk as Minecraft 1.18 and later save them
   int dataVersion = -1;      // the root's; -1: none (older than 1.9)
   long pagesRepaired = 0;
   // A page was repaired. With `serialised` asked for, it holds the named
