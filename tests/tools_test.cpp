@@ -78,6 +78,10 @@ TEST(Example, TheGeneratorWritesTheBundledExample) {
   ScratchDir dir;
   ASSERT_EQ(runCommand(quoted(PAGEMEND_MAKE_EXAMPLE) + " " + dir.file("a.mca")).exitCode, 0);
   EXPECT_EQ(readFile(dir.file("a.mca")), readFile(std::string(PAGEMEND_SOURCE_DIR) + "/examples/broken-books.mca"));
+  ASSERT_EQ(runCommand(quoted(PAGEMEND_MAKE_EXAMPLE) + " --1.20 " + dir.file("b.mca") + " " + dir.file("e.mca")).exitCode, 0);
+  EXPECT_EQ(readFile(dir.file("b.mca")), readFile(std::string(PAGEMEND_SOURCE_DIR) + "/examples/broken-books-1.20.mca"));
+  EXPECT_EQ(readFile(dir.file("e.mca")),
+            readFile(std::string(PAGEMEND_SOURCE_DIR) + "/examples/broken-books-1.20-entities.mca"));
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // make_example OUT
+// make_example --1.20 REGION ENTITIES
 // Writes the bundled example region (examples/broken-books.mca): broken books
 // in a chest, in an item frame, and in a shulker box inside a shulker box
 // inside a barrel; a book that only draws "may have been corrupted" reports;
-// and a chunk with one malformed item. The same bytes every time.
+// and a chunk with one malformed item. The same bytes every time. With
+// --1.20, the same as Minecraft 1.20.1 saves it (examples/broken-books-1.20
+// and its entities file, -entities.mca): no "Level", block entities at the
+// chunk's root, the frame in an entity chunk of its own.
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -43,11 +47,35 @@ void container(Builder& b, const std::string& id, int x, int y, int z) {
   b.stringTag("id", id).intTag("x", x).intTag("y", y).intTag("z", z).beginList("Items", nbt::kTagCompound);
 }
 
+// The layout the chunks are written in: 1.16's, or 1.20's (no "Level").
+bool modern = false;
+anvil::MadeRecords entityRecords;
+anvil::RegionFile entityFile;
+
 // A chunk with the given block entities and entities, each written by a function.
 ByteBuffer chunk(int x, int z, const std::function<void(Builder&)>& tileEntities,
                  const std::function<void(Builder&)>& entities = [](Builder&) {}) {
   ByteBuffer bytes;
   Builder b(bytes);
+  if (modern) {
+    b.beginCompound("").intTag("DataVersion", 3465).intTag("xPos", x).intTag("zPos", z);
+    b.stringTag("Status", "minecraft:full").beginList("block_entities", nbt::kTagCompound);
+    tileEntities(b);
+    b.end().end();
+    // Its entities in the entity chunk of the same place, when it has any.
+    ByteBuffer entityBytes;
+    Builder e(entityBytes);
+    e.beginCompound("").intTag("DataVersion", 3465).beginList("Entities", nbt::kTagCompound);
+    entities(e);
+    e.end().end();
+    const int n = x + anvil::kRegionSide * z;
+    if (entityBytes.size() > 40) {
+      entityFile.slots[n].rewritten = true;
+      entityFile.slots[n].timestamp = 1700000000u + static_cast<uint32_t>(n);
+      anvil::makeRecord(entityBytes.data(), entityBytes.size(), entityRecords.records[n]);
+    }
+    return bytes;
+  }
   b.beginCompound("").intTag("DataVersion", 2586).beginCompound("Level");
   b.intTag("xPos", x).intTag("zPos", z).stringTag("Status", "full");
   b.beginList("TileEntities", nbt::kTagCompound);
@@ -61,8 +89,9 @@ ByteBuffer chunk(int x, int z, const std::function<void(Builder&)>& tileEntities
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUT\n", argv[0]);
+  modern = argc == 4 && std::string(argv[1]) == "--1.20";
+  if (argc != 2 && !modern) {
+    std::fprintf(stderr, "usage: %s OUT | %s --1.20 REGION ENTITIES\n", argv[0], argv[0]);
     return 2;
   }
   anvil::MadeRecords records;
@@ -125,5 +154,6 @@ int main(int argc, char** argv) {
         }));
 
   app::StreamOutput out(stdout);
-  return app::writeRegionFile(argv[1], made, records, out);
+  if (modern && app::writeRegionFile(argv[3], entityFile, entityRecords, out) != 0) return 1;
+  return app::writeRegionFile(argv[modern ? 2 : 1], made, records, out);
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -119,7 +120,9 @@ void Progress::fileDone(int64_t bytes, long pages) {
 void Progress::draw(bool always) {
   if (!active_ || finished_) return;
   const auto now = std::chrono::steady_clock::now();
-  if (!always && shown_ && now - drawn_ < std::chrono::milliseconds(100)) return;
+  // Also when a line of output has hidden it: a run of many small files
+  // would redraw it after each.
+  if (!always && drawn_.time_since_epoch().count() != 0 && now - drawn_ < std::chrono::milliseconds(100)) return;
   drawn_ = now;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   std::string left = "time left unknown";
@@ -129,13 +132,19 @@ void Progress::draw(bool always) {
   } else if (filesDone_ == files_) {
     left = "done in " + duration(elapsed);
   }
-  std::string line = formatted("%zu/%zu files, %.1f/%.1f MB, %ld page%s %s, %s", filesDone_, files_,
-                               static_cast<double>(bytesDone_) / 1e6, static_cast<double>(bytes_) / 1e6, pages_,
-                               pages_ == 1 ? "" : "s", check_ ? "to repair" : "repaired", left.c_str());
-  // Cut, never wrapped: a wrapped line would leave a line behind at each
-  // redraw. (The last column is left free: some terminals wrap on it.)
+  const std::string files = formatted("%zu/%zu files", filesDone_, files_);
+  const std::string megabytes =
+      formatted(", %.1f/%.1f MB", static_cast<double>(bytesDone_) / 1e6, static_cast<double>(bytes_) / 1e6);
+  const std::string pages = formatted(", %ld page%s %s", pages_, pages_ == 1 ? "" : "s", check_ ? "to repair" : "repaired");
+  // Never wrapped, which would leave a line behind at each redraw: on a
+  // narrow terminal the megabytes go first, then the pages, then it is cut.
+  // (The last column is left free: some terminals wrap on it.)
   const size_t width = terminalWidth();
-  if (width > 1 && line.size() > width - 1) line.resize(width - 1);
+  const size_t room = width > 1 ? width - 1 : SIZE_MAX;
+  std::string line = files + megabytes + pages + ", " + left;
+  if (line.size() > room) line = files + pages + ", " + left;
+  if (line.size() > room) line = files + ", " + left;
+  if (line.size() > room) line.resize(room);
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
   shown_ = true;
