@@ -145,10 +145,10 @@ void Progress::draw(bool always) {
   if (line.size() > room) line = files + pages + ", " + left;
   if (line.size() > room) line = files + ", " + left;
   if (line.size() > room) line.resize(room);
+  lineShown = true;  // before it is drawn: an interruption while it is clears it
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
   shown_ = true;
-  lineShown = true;
 }
 
 void Progress::hide() {
