@@ -252,6 +252,7 @@ int mendSlots(RegionFile& file, const char* path, const char* shownAs, int onlyS
   scanOptions.everywhere = options.everywhere;
   scanOptions.upgrade = options.upgrade;
   scanOptions.threads = options.threads;
+  scanOptions.recordBudget = options.recordBudget;
   scanOptions.spare = options.spare;
   scanOptions.loader = options.loader;
   scanOptions.onlySlot = onlySlot;

@@ -2,6 +2,7 @@
 
 #include "app/console.h"
 #include "app/rewrite.h"
+#include "app/slot_scan.h"
 
 namespace app {
 
@@ -17,6 +18,7 @@ struct RunOptions {
   bool json = false;        // findings and results as JSON objects, one a line
   bool quiet = false;       // one of many files: nothing said of it when it needs no repair
   int jobs = 0;             // files run side by side; 0: one per usable processor
+  size_t recordBudget = ScanOptions::kRecordBudget;  // see ScanOptions
   SpareProcessors* spare = nullptr;  // see ScanOptions
   ChunkLoader* loader = nullptr;     // see ScanOptions
 };

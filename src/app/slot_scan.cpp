@@ -156,6 +156,7 @@ struct Scan {
   std::array<int, kSlotCount> pagesBySlot{};  // each written by the thread that loaded the slot
   std::array<size_t, kSlotCount> encodedBound{};
   std::array<std::shared_ptr<const ByteBuffer>, kSlotCount> made;
+  std::atomic<size_t> madeBytes{0};
   std::array<books::Subject, kSlotCount> kept{};
   std::array<anvil::CodecStatus, kSlotCount> compressed{};
   std::array<uint64_t, kSlotCount> digests{};
@@ -237,6 +238,13 @@ struct Scan {
         reads[n] = result.slot;
         repaired[n] = result.repaired;
         if (result.repaired) {
+          // Records kept past the budget would hold a region's worth of
+          // memory (a region of uncompressed or LZ4 records is many times
+          // its chunks' zlib size): the rewrite makes them as it goes.
+          if (record && (madeBytes += record->size()) > options.recordBudget) {
+            madeBytes -= record->size();
+            record.reset();
+          }
           made[n] = std::move(record);
           kept[n] = result.kept;
           compressed[n] = result.compressed;

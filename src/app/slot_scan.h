@@ -44,6 +44,10 @@ struct ScanOptions {
   ChunkLoader* loader = nullptr;
   int onlySlot = -1;  // this slot alone (a chunk's own file named on the command line); -1: every slot
   bool rewrite = false;  // make the new record of every repaired chunk (else only of those a check must measure)
+  // The bytes of new records kept for the rewrite: past them, a repaired
+  // chunk's record is made by the rewrite, one at a time, as it writes it.
+  size_t recordBudget = kRecordBudget;
+  static constexpr size_t kRecordBudget = size_t{64} << 20;
   Voice voice;           // how the findings are said
 };
 
