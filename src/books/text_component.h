@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "books/component_rules.h"
 #include "books/json.h"
 
 namespace books {
@@ -26,17 +27,6 @@ struct Encoded {
 // every element that is not a compound, or is a wrapper itself, is wrapped
 // in a compound under the name "", as readers unwrap them.
 Encoded encodeList(const std::vector<Encoded>& elements);
-
-// How the game of a DataVersion takes a JSON value as a text component.
-// Unsure where this does not judge the rules (events, a content type named
-// outright, a selector's options...): such a page is neither changed as
-// refused nor made a component as accepted.
-enum class Acceptance { accepted, refused, unsure };
-Acceptance judgeComponent(const json::Value& value, int dataVersion);
-
-// How the game's entity selector parser takes a component's selector, as
-// it does from 1.21.2 (kSelectorsParsedFrom).
-Acceptance judgeSelector(std::string_view pattern);
 
 // The tag the game makes of a page that holds a text component as JSON when
 // it upgrades a world to 1.21.5: objects become compounds, arrays lists,
