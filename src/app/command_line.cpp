@@ -134,7 +134,8 @@ void printHelp(const char* program) {
       "       as it was\n"
       "  2    the command line is wrong; no file was touched\n"
       "  3    --check: something would be repaired (and nothing failed)\n"
-      "  130  Ctrl-C (143: SIGTERM) ended the run; the files not done are as they were\n"
+      "  130  (as a shell says it) Ctrl-C, 143 SIGTERM, ended the run; the files not\n"
+      "       done are as they were\n"
       "  141  in a run over a world, the output was closed before the end\n");
 }
 
@@ -167,7 +168,8 @@ void printWorldHelp() {
       "Exit status: 0 when every file was read (and rewritten where a page of it was\n"
       "repaired); 1 when a file could not be read or rewritten, the world cannot be\n"
       "read or is open in a running game, or the command line is wrong; 3 when a\n"
-      "--check found something to repair; 130 (143) when SIGINT (SIGTERM) ended it;\n"
+      "--check found something to repair; 130 (143) as a shell says a run SIGINT\n"
+      "(SIGTERM) ended;\n"
       "141 when the output was closed before the end.\n");
 }
 

@@ -142,7 +142,8 @@ RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, 
     const FileResult& r = results[k];
     ++totals.files;
     const long pages = pagesCounted(r, options.check);
-    totals.repaired += pages > 0;
+    // (A file whose only repair is a title shortened counts too.)
+    totals.repaired += pages > 0 || (r.repairsDue && r.code == 0);
     totals.pages += pages;
     totals.withErrors += r.errors || r.code != 0;
     totals.books += r.books;

@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
   const char* inflater = std::getenv("PAGEMEND_INFLATER");
   options.zlibOnly = inflater && !std::strcmp(inflater, "zlib");
   if (const char* threads = std::getenv("PAGEMEND_THREADS")) options.threads = std::atoi(threads);
-  if (const char* budget = std::getenv("PAGEMEND_RECORD_BUDGET")) options.recordBudget = std::strtoull(budget, nullptr, 10);
+  if (const char* budget = std::getenv("PAGEMEND_RECORD_BUDGET"); budget && *budget >= '0' && *budget <= '9') {
+    options.recordBudget = std::strtoull(budget, nullptr, 10);
+  }
   return app::runPagemend(argc, argv, options);
 }

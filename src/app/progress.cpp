@@ -1,5 +1,6 @@
 #include "app/progress.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -65,6 +66,17 @@ void onInterrupt(int signal) {
   append(at, " files done; the rest left as they were\n");
   ssize_t ignored = write(STDERR_FILENO, text, static_cast<size_t>(at - text));
   (void)ignored;
+  // Ended as the signal ends a process (a shell's loop stops on it, and
+  // says 130 or 143); the signal's own disposition, not ours.
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  sigemptyset(&plain.sa_mask);
+  sigaction(signal, &plain, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
   _exit(128 + signal);
 }
 

@@ -17,8 +17,9 @@ namespace app {
 // to repair) and about how long is left, never wider than the terminal; its
 // last drawing says how long the run took. Elsewhere it is nothing at all.
 // While it lives, SIGINT and SIGTERM end the run with a word of how far it
-// came ("Interrupted: N of M files done; the rest left as they were"), exit
-// code 130 (143); temporaries are removed first (see fsio::PendingFile).
+// came ("Interrupted: N of M files done; the rest left as they were"), and
+// the process ends as the signal ends it (a shell says 130, 143);
+// temporaries are removed first (see fsio::PendingFile).
 class Progress {
  public:
   Progress(size_t files, int64_t bytes, bool check);

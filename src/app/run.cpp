@@ -47,39 +47,53 @@ Listing listTargets(const std::vector<std::string>& paths, const RunOptions& opt
       addFile(path, kind, listing);
     }
   }
-  for (World& world : listing.worlds) world.held = fsio::lockedByAnother(world.path + "/session.lock");
+  testLocks(listing);
   return listing;
 }
 
 // A world a running game holds: refused, or in a check, told. Returns
 // whether its files may run.
 bool sayHeld(const World& world, const RunOptions& options, Output& out) {
+  const char* state = world.held ? "is open in a running game (session.lock is held)"
+                                  : "may be open in a running game (its session.lock cannot be tested)";
   const std::string line =
-      options.check ? formatted("Warning: the world '%s' is open in a running game (session.lock is held); what the "
-                                "game saves next may differ from what this check read\n",
-                                world.path.c_str())
-                    : formatted("Error: the world '%s' is open in a running game (session.lock is held); stop the "
-                                "server first. Nothing of it was read or written\n",
-                                world.path.c_str());
+      options.check ? formatted("Warning: the world '%s' %s; what the game saves next may differ from what this check "
+                                "read\n",
+                                world.path.c_str(), state)
+                    : formatted("Error: the world '%s' %s; stop the server first. Nothing of it was read or written\n",
+                                world.path.c_str(), state);
   out.write(options.json ? jsonMessage(world.path, line) : line);
   return options.check;
 }
 
 // Runs the listed files; with `worlds`, the summary and what could not be read follow.
 int runTargets(const Listing& listing, const RunOptions& options, bool worlds, bool headers) {
-  std::vector<bool> runs(listing.worlds.size(), true);
+  // What lies in a world a game may hold, under any name (a link into it, a
+  // hard link of a copy's file), is not written.
+  auto blocked = [&](const std::string& name) {
+    for (const World& world : listing.worlds) {
+      if ((world.held || world.unknown) && name.compare(0, world.real.size() + 1, world.real + "/") == 0) return true;
+    }
+    return false;
+  };
   std::vector<Target> files;
   int64_t bytes = 0;
   for (const Target& file : listing.files) {
-    if (file.world >= 0 && listing.worlds[static_cast<size_t>(file.world)].held && !options.check) continue;
+    if (!options.check) {
+      const bool inHeld = file.world >= 0 && (listing.worlds[static_cast<size_t>(file.world)].held ||
+                                              listing.worlds[static_cast<size_t>(file.world)].unknown);
+      if (inHeld || blocked(file.entry)) continue;
+    }
     files.push_back(file);
+    Target& kept = files.back();
+    kept.otherNames.erase(std::remove_if(kept.otherNames.begin(), kept.otherNames.end(), blocked), kept.otherNames.end());
     bytes += file.size;
   }
   Progress progress(files.size(), bytes, options.check);
   OutputBesideProgress out(stdout, progress);
   int code = 0;
   for (const World& world : listing.worlds) {
-    if (world.held && !sayHeld(world, options, out)) code = 1;
+    if ((world.held || world.unknown) && !sayHeld(world, options, out)) code = 1;
   }
   const RunTotals totals = runFiles(files, options, headers, worlds, out, progress);
   progress.finish();

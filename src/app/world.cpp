@@ -105,7 +105,7 @@ void listFolder(const std::string& folder, bool (*wanted)(const std::string&), b
 // in "region" itself (mypack:sub/region keeps its chunks in
 // dimensions/mypack/sub/region/region): such a folder is looked into too.
 void listDimensions(const std::string& folder, int depth, std::vector<std::string>& folders,
-                    std::set<std::pair<dev_t, ino_t>>& seen, Listing& out) {
+                    std::set<std::pair<dev_t, ino_t>>& seen, Listing& out, bool regionFolder = false) {
   struct stat info;
   if (depth > 16 || stat(folder.c_str(), &info) != 0 || !seen.insert({info.st_dev, info.st_ino}).second) return;
   std::vector<std::string> names;
@@ -114,10 +114,12 @@ void listDimensions(const std::string& folder, int depth, std::vector<std::strin
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     const At at = whatIsAt(path);
-    if (at == At::unreadable) out.unreadable.push_back(path);
+    // (In a region folder, what is no folder is its files: their runs say what is wrong with them.)
+    if (at == At::unreadable && !regionFolder) out.unreadable.push_back(path);
     if (at != At::folder) continue;
-    if (depth >= 2 && (name == "region" || name == "entities")) folders.push_back(path);
-    listDimensions(path, depth + 1, folders, seen, out);
+    const bool region = depth >= 2 && (name == "region" || name == "entities");
+    if (region) folders.push_back(path);
+    listDimensions(path, depth + 1, folders, seen, out, region);
   }
 }
 
@@ -199,7 +201,7 @@ bool isRegionFolder(const std::string& path) { return isFolder(path) && !isWorld
 void listWorld(const std::string& named, Listing& out) {
   const std::string world = trimmed(named);
   const int index = static_cast<int>(out.worlds.size());
-  out.worlds.push_back({world});
+  out.worlds.push_back(World{world, "", false, false});
   std::vector<std::string> regions;
   std::vector<std::string> names;
   namesIn(world, names);
@@ -233,6 +235,51 @@ void listRegionFolder(const std::string& named, Listing& out) {
   std::vector<Found> found;
   listFolder(trimmed(named), isRegionName, false, found, out);
   addFound(found, -1, out);
+}
+
+std::string worldAbove(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (!realpath(path.c_str(), resolved) && !realpath(fsio::directoryOf(path).c_str(), resolved)) return "";
+  std::string at = resolved;
+  struct stat info;
+  for (int up = 0; up < 5; ++up) {
+    if (stat((at + "/level.dat").c_str(), &info) == 0 || stat((at + "/session.lock").c_str(), &info) == 0) return at;
+    if (at == "/") break;
+    at = fsio::directoryOf(at);
+  }
+  return "";
+}
+
+void testLocks(Listing& out) {
+  char resolved[PATH_MAX];
+  for (World& world : out.worlds) world.real = realpath(world.path.c_str(), resolved) ? resolved : world.path;
+  // The world a name really lies in (through links), by its folder: a
+  // world's files share a few folders.
+  std::map<std::string, int> byFolder;
+  auto worldOf = [&](const std::string& name) {
+    const std::string folder = fsio::directoryOf(name);
+    if (const auto it = byFolder.find(folder); it != byFolder.end()) return it->second;
+    const std::string above = worldAbove(name);
+    int index = -1;
+    if (!above.empty()) {
+      const auto known =
+          std::find_if(out.worlds.begin(), out.worlds.end(), [&](const World& w) { return w.real == above; });
+      index = static_cast<int>(known - out.worlds.begin());
+      if (known == out.worlds.end()) out.worlds.push_back(World{above, above, false, false});
+    }
+    byFolder[folder] = index;
+    return index;
+  };
+  for (Target& file : out.files) {
+    const int lies = worldOf(file.entry.empty() ? file.path : file.entry);
+    if (lies >= 0) file.world = lies;
+    for (const std::string& name : file.otherNames) worldOf(name);
+  }
+  for (World& world : out.worlds) {
+    const fsio::Lock lock = fsio::lockOf(world.real + "/session.lock");
+    world.held = lock == fsio::Lock::held;
+    world.unknown = lock == fsio::Lock::unknown;
+  }
 }
 
 void addFile(const std::string& path, Target::Kind kind, Listing& out) {

@@ -35,7 +35,9 @@ struct Target {
 // A world of the run: its folder, and whether a running game holds it.
 struct World {
   std::string path;
-  bool held = false;  // its session.lock is locked by another process
+  std::string real;     // its folder's real path, to tell what lies in it under any name
+  bool held = false;    // its session.lock is locked by another process
+  bool unknown = false;  // its session.lock could not be tested
 };
 
 struct Listing {
@@ -77,5 +79,14 @@ void listWorld(const std::string& world, Listing& out);
 
 // Appends the region files of a region folder, as a world's are.
 void listRegionFolder(const std::string& folder, Listing& out);
+
+// The world a file or folder lies in: the nearest folder above it (or it)
+// that holds level.dat or session.lock, within a few levels; "" for none.
+std::string worldAbove(const std::string& path);
+
+// Tests every world's session.lock, and adds as worlds those that the
+// files named alone and region folders lie in, so that none is written
+// while a game holds it.
+void testLocks(Listing& out);
 
 }  // namespace app

@@ -371,6 +371,8 @@ bool checkWrittenBook(Tag item, const Spot& spot, Inspection& in) {
     changed |= check.upgradeTitle(title, false);
     Tag whole = getTag(content, "title");
     if (components && whole.type() == kTagCompound) changed |= check.upgradeTitle(getTag(whole, "filtered"), true);
+    // Up to 1.20.4 the filtered title lies beside the title; 1.20.5 makes it title.filtered.
+    if (!components) changed |= check.upgradeTitle(getTag(content, "filtered_title"), true);
   }
   return changed;
 }

@@ -125,7 +125,14 @@ Acceptance aBoolean(const Value& v) {
   // Whether the game's JSON reading takes a number for a boolean is not known here.
   return v.kind == Value::boolean ? Acceptance::accepted : v.kind == Value::number ? Acceptance::unsure : Acceptance::refused;
 }
-Acceptance aColor(const Value& v) { return sure(v.kind == Value::string && isColor(v.text)); }
+Acceptance aColor(const Value& v) {
+  // Java's Integer.parseInt takes the digits of every script: not judged here.
+  if (v.kind == Value::string && v.text.size() > 1 && v.text[0] == '#' &&
+      std::any_of(v.text.begin(), v.text.end(), [](char c) { return (c & 0x80) != 0; })) {
+    return Acceptance::unsure;
+  }
+  return sure(v.kind == Value::string && isColor(v.text));
+}
 Acceptance aFont(const Value& v) { return sure(v.kind == Value::string && isResourceLocation(v.text)); }
 
 // A score's name and objective, each as `kind` asks.

@@ -11,9 +11,10 @@
 // after it (not even a comment), except after a top-level null, which the
 // game never checks. A text of nothing, white space or comments reads as null.
 //
-// Strictly, by the grammar of RFC 8259 with the allowances Gson makes in
-// every mode: control bytes inside strings taken as they are, \' and a
-// backslash before a line feed as escapes.
+// Strictly, by the grammar of RFC 8259 with some of the allowances Gson
+// makes in every mode: control bytes inside strings taken as they are, \'
+// and a backslash before a line feed as escapes (but not keywords in other
+// cases, nor a byte order mark: strictly JSON is JSON by the book).
 //
 // Bytes from 0x80 up are not checked as UTF-8 (page texts are Java's
 // modified UTF-8); every one of them is a character of a word, as every

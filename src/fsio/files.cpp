@@ -42,15 +42,16 @@ void occupyStandardDescriptors() {
   }
 }
 
-bool lockedByAnother(const std::string& path) {
+Lock lockOf(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Lock::none : Lock::unknown;
   struct flock lock {};
   lock.l_type = F_WRLCK;  // would a lock of our own conflict with one held?
   lock.l_whence = SEEK_SET;
-  const bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  const int tested = fcntl(fd, F_GETLK, &lock);
   close(fd);
-  return held;
+  if (tested != 0) return Lock::unknown;
+  return lock.l_type != F_UNLCK ? Lock::held : Lock::free;
 }
 
 }  // namespace fsio

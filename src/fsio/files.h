@@ -24,7 +24,9 @@ void occupyStandardDescriptors();
 // Whether another process holds a lock on the file at `path` (the game
 // holds one on a world's session.lock while the world is open: Java's
 // FileChannel.tryLock, an fcntl lock). Only tested: the file is opened to
-// read and nothing is locked or changed. False when there is no such file.
-bool lockedByAnother(const std::string& path);
+// read and nothing is locked or changed. `unknown` when the file is there
+// but cannot be opened or tested (another user's, a file system without locks).
+enum class Lock { none, free, held, unknown };
+Lock lockOf(const std::string& path);
 
 }  // namespace fsio
