@@ -218,6 +218,7 @@ class BookCheck {
       if (left && in_.upgrade && reading.dropped(kLastJsonPages)) left = false;
       return !left;
     };
+    const auto worthAWord = form == PageForm::legacy ? looksLikeJson : isStrictJson;
     bool repairedAny = false;
     for (size_t i = 0; i < pages.size(); ++i) {
       const Page& page = pages[i];
@@ -229,7 +230,6 @@ class BookCheck {
       const bool rawRepairs = repairs(page.raw.stringValue());
       bool changed = rawRepairs && quote(page.raw, index);
       if (page.filtered && repairs(page.filtered.stringValue())) changed |= quote(page.filtered, index);
-      const auto worthAWord = form == PageForm::legacy ? looksLikeJson : isStrictJson;
       if (!rawRepairs && !anySpace && worthAWord(page.raw.stringValue())) mayBeCorrupted(index, page.raw.stringValue());
       if (changed) repaired(index);
       repairedAny |= changed;
