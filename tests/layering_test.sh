@@ -6,9 +6,9 @@ set -u
 src=${1:?usage: layering_test.sh SRC_DIR}
 declare -A may=(
   [nbt]="nbt"
-  [anvil]="anvil nbt"
+  [anvil]="anvil nbt fsio"
   [books]="books nbt"
-  [repair]="repair anvil books nbt"
+  [repair]="repair anvil books nbt fsio"
   [fsio]="fsio"
   [app]="app repair anvil books fsio nbt"
 )

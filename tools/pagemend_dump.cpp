@@ -16,6 +16,7 @@
 #include "app/messages.h"
 #include "app/mend.h"
 #include "fsio/files.h"
+#include "fsio/system.h"
 #include "nbt/printer.h"
 
 namespace {
@@ -70,7 +71,7 @@ const option kOptions[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  fsio::occupyStandardDescriptors();
+  fsio::startProgram(argc, argv, false);
   bool showTypes = false, everywhere = false;
   const char* program = argc > 0 && argv[0][0] ? argv[0] : "pagemend-dump";  // started with no name: its own
   opterr = 0;

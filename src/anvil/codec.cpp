@@ -1,8 +1,6 @@
 #include "anvil/codec.h"
 
 #include <libdeflate.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "anvil/layout.h"
+#include "fsio/system.h"
 
 namespace anvil {
 
@@ -51,7 +50,7 @@ Inflater::~Inflater() {
 }
 
 void Inflater::release() {
-  if (buffer_) munmap(buffer_, capacity_);
+  fsio::unmapMemory(buffer_, capacity_);
   buffer_ = nullptr;
   capacity_ = size_ = 0;
 }
@@ -60,18 +59,18 @@ void Inflater::release() {
 // once (an allocator may keep it), and only the pages written are resident.
 void Inflater::reserve(size_t capacity) {
   if (capacity <= capacity_) return;
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t page = fsio::pageSize();
   capacity = (capacity + page - 1) / page * page;
   void* grown;
   if (size_ > 0) {
-    grown = mremap(buffer_, capacity_, capacity, MREMAP_MAYMOVE);
+    grown = fsio::growMemory(buffer_, capacity_, capacity, size_);
   } else {
-    if (buffer_) munmap(buffer_, capacity_);  // before the new one: the two are never held at once
+    fsio::unmapMemory(buffer_, capacity_);  // before the new one: the two are never held at once
     buffer_ = nullptr;
     capacity_ = 0;
-    grown = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    grown = fsio::mapMemory(capacity);
   }
-  if (grown == MAP_FAILED) throw std::bad_alloc();
+  if (!grown) throw std::bad_alloc();
   buffer_ = static_cast<uint8_t*>(grown);
   capacity_ = capacity;
 }

@@ -4,9 +4,9 @@
 // modification time, is taken to hold the same bytes. A run checks it before
 // it writes, so that what the game saved meanwhile is never written over.
 
-#include <sys/stat.h>
-
 #include <cstdint>
+
+#include "fsio/files.h"
 
 namespace anvil {
 
@@ -14,9 +14,8 @@ struct FileIdentity {
   uint64_t device = 0, inode = 0;
   int64_t size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
 
-  static FileIdentity of(const struct stat& info) {
-    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
-            static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
+  static FileIdentity of(const fsio::FileInfo& info) {
+    return {info.device, info.inode, info.size, info.modifiedSeconds, info.modifiedNanoseconds};
   }
   bool operator==(const FileIdentity& o) const {
     return device == o.device && inode == o.inode && size == o.size && modifiedSeconds == o.modifiedSeconds &&
@@ -26,8 +25,8 @@ struct FileIdentity {
 
 // Whether the open file and the file its path names now are both still `opened`.
 inline bool stillTheFileRead(int fd, const char* path, const FileIdentity& opened) {
-  struct stat now, named;
-  return fstat(fd, &now) == 0 && FileIdentity::of(now) == opened && stat(path, &named) == 0 &&
+  fsio::FileInfo now, named;
+  return fsio::infoOf(fd, now) && FileIdentity::of(now) == opened && fsio::infoAt(path, named) &&
          FileIdentity::of(named) == opened;
 }
 

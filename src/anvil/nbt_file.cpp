@@ -1,8 +1,5 @@
 #include "anvil/nbt_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "anvil/chunk_root.h"
@@ -11,27 +8,26 @@
 namespace anvil {
 
 NbtFile::~NbtFile() {
-  if (fd_ >= 0) close(fd_);
+  fsio::closeFile(fd_);
 }
 
 NbtFileStatus NbtFile::load(const char* path, bool readRoot) {
   NbtFileStatus status;
   // Without waiting: opening a FIFO for reading would block until a writer came.
-  fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat info;
-  if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+  fd_ = fsio::openToRead(path);
+  fsio::FileInfo info;
+  if (fd_ < 0 || !fsio::infoOf(fd_, info) || info.type != fsio::FileInfo::regular) {
     status.fault = NbtFileStatus::cannotOpen;
     return status;
   }
   opened_ = FileIdentity::of(info);
-  if (static_cast<uint64_t>(info.st_size) > kMaxChunkBytes) {
+  if (static_cast<uint64_t>(info.size) > kMaxChunkBytes) {
     status.fault = NbtFileStatus::tooLarge;
     return status;
   }
-  ByteBuffer stored(static_cast<size_t>(info.st_size));
+  ByteBuffer stored(static_cast<size_t>(info.size));
   for (size_t at = 0; at < stored.size();) {
-    const ssize_t n = pread(fd_, stored.data() + at, stored.size() - at, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = fsio::readAt(fd_, stored.data() + at, stored.size() - at, static_cast<int64_t>(at));
     if (n <= 0) {
       status.fault = NbtFileStatus::cannotRead;
       return status;

@@ -1,8 +1,5 @@
 #include "anvil/region_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -48,7 +45,7 @@ std::string chunkFileName(int regionX, int regionZ, int n) {
 }
 
 RegionFile::~RegionFile() {
-  if (fd_ >= 0) close(fd_);
+  fsio::closeFile(fd_);
 }
 
 bool RegionFile::readAt(int64_t offset, uint8_t* into, size_t size) const {
@@ -58,8 +55,7 @@ bool RegionFile::readAt(int64_t offset, uint8_t* into, size_t size) const {
     return true;
   }
   while (size > 0) {
-    const ssize_t n = pread(fd_, into, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = fsio::readAt(fd_, into, size, offset);
     if (n <= 0) return false;
     into += n;
     size -= static_cast<size_t>(n);
@@ -70,10 +66,10 @@ bool RegionFile::readAt(int64_t offset, uint8_t* into, size_t size) const {
 
 OpenStatus RegionFile::open(const char* path) {
   // Without waiting: opening a FIFO for reading would block until a writer came.
-  fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat info;
-  if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return {OpenStatus::cannotOpen};
-  size_ = info.st_size;
+  fd_ = fsio::openToRead(path);
+  fsio::FileInfo info;
+  if (fd_ < 0 || !fsio::infoOf(fd_, info) || info.type != fsio::FileInfo::regular) return {OpenStatus::cannotOpen};
+  size_ = info.size;
   opened_ = FileIdentity::of(info);
   path_ = path;
   return readTables();
@@ -216,24 +212,23 @@ RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuff
   slot.external = true;  // whether or not its file can be read: the slot names its own
   const std::string path = externalPath(n);
   if (path.empty()) return fault(RecordStatus::externalUnnamed);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat info;
-  const bool opened = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  const bool small = opened && static_cast<uint64_t>(info.st_size) <= kMaxChunkBytes;
+  const int fd = fsio::openToRead(path);
+  fsio::FileInfo info;
+  const bool opened = fd >= 0 && fsio::infoOf(fd, info) && info.type == fsio::FileInfo::regular;
+  const bool small = opened && static_cast<uint64_t>(info.size) <= kMaxChunkBytes;
   bool read = small;
   if (read) {
     slot.externalOpened = FileIdentity::of(info);
-    const size_t size = static_cast<size_t>(info.st_size);
+    const size_t size = static_cast<size_t>(info.size);
     record.resize(kRecordHeaderSize + size);
     storeRecordHeader(record.data(), static_cast<uint32_t>(size + 1), compression);
     for (size_t at = 0; read && at < size;) {
-      const ssize_t got = pread(fd, record.data() + kRecordHeaderSize + at, size - at, static_cast<off_t>(at));
-      if (got < 0 && errno == EINTR) continue;
+      const int64_t got = fsio::readAt(fd, record.data() + kRecordHeaderSize + at, size - at, static_cast<int64_t>(at));
       read = got > 0;
       if (read) at += static_cast<size_t>(got);
     }
   }
-  if (fd >= 0) close(fd);
+  fsio::closeFile(fd);
   if (opened && !small) return fault(RecordStatus::externalTooLarge, 0, path);
   if (!read) return fault(RecordStatus::externalUnreadable, 0, path);
   slot.compression = compression;
@@ -241,8 +236,8 @@ RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuff
 }
 
 bool RegionFile::externalUnchanged(int n) const {
-  struct stat now;
-  return stat(externalPath(n).c_str(), &now) == 0 && FileIdentity::of(now) == externalOpened_[n];
+  fsio::FileInfo now;
+  return fsio::infoAt(externalPath(n), now) && FileIdentity::of(now) == externalOpened_[n];
 }
 
 }  // namespace anvil

@@ -1,6 +1,5 @@
 #include "app/file_run.h"
 
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,16 +13,11 @@
 #include "app/ordered.h"
 #include "app/slot_scan.h"
 #include "app/text.h"
+#include "fsio/system.h"
 
 namespace app {
 
 namespace {
-
-int usableProcessors() {
-  cpu_set_t usable;
-  if (sched_getaffinity(0, sizeof usable, &usable) != 0) return 1;
-  return std::max(1, CPU_COUNT(&usable));
-}
 
 // The pages a file counts for: a check's file that could not be read would
 // not be repaired; a run's counts what it wrote, also when a later part of
@@ -79,10 +73,10 @@ std::string fileResult(const std::string& path, const FileResult& r, bool check)
 
 RunTotals runFiles(const std::vector<Target>& files, const RunOptions& options, bool headers, bool stopWhenClosed,
                    Output& out, Progress& progress) {
-  const int jobs = std::max(1, std::min<int>(options.jobs > 0 ? options.jobs : usableProcessors(),
+  const int jobs = std::max(1, std::min<int>(options.jobs > 0 ? options.jobs : fsio::usableProcessors(),
                                              static_cast<int>(std::max<size_t>(files.size(), 1))));
   // Processors beyond the jobs are spare from the start; a job's is once it has no file left.
-  const int processors = options.threads > 0 ? std::max(options.threads, jobs) : std::max(usableProcessors(), jobs);
+  const int processors = options.threads > 0 ? std::max(options.threads, jobs) : std::max(fsio::usableProcessors(), jobs);
   SpareProcessors spare(processors - jobs);
   RunOptions shared = options;
   shared.spare = &spare;

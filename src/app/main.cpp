@@ -1,15 +1,13 @@
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/run.h"
-#include "fsio/files.h"
+#include "fsio/system.h"
 
 int main(int argc, char** argv) {
-  fsio::occupyStandardDescriptors();
   // A reader that went away ends the messages, never the rewrite: writes to
   // it fail and the run goes on.
-  std::signal(SIGPIPE, SIG_IGN);
+  fsio::startProgram(argc, argv, true);
   app::RunOptions options;
   // For tests that compare how a run is carried out; users have no reason to set them.
   const char* inflater = std::getenv("PAGEMEND_INFLATER");

@@ -9,9 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "anvil/nbt_file.h"
 #include "anvil/region_writer.h"
 #include "app/chunk_loader.h"
@@ -145,11 +142,11 @@ int rewriteExternal(RegionFile& file, int n, anvil::RecordSource& source, Output
   if (made != NewRecord::made) return made == NewRecord::fatal ? 1 : 0;  // said why; the file stays
   const std::string path = file.externalPath(n);
   const ByteBuffer stream(record.begin() + anvil::kRecordHeaderSize, record.end());
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = fsio::openToRead(path);
   const int code = replaceWithBytes(path.c_str(), fd,
                                     changedSince(path.c_str(), out, [&] { return fd >= 0 && file.externalUnchanged(n); }),
                                     stream, out, otherNames);
-  if (fd >= 0) close(fd);
+  fsio::closeFile(fd);
   return code;
 }
 
@@ -179,7 +176,7 @@ int writeRepaired(const char* path, RegionFile& file, const RunOptions& options,
   if (inRegion) targets.push_back(path);
   for (int n : external) targets.push_back(file.externalPath(n));
   for (const std::string& target : targets) {
-    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (!fsio::mayWrite(target)) {
       out.print("Error: unable to open file '%s' for output!\n", target.c_str());
       return 1;
     }

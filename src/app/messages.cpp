@@ -376,6 +376,11 @@ void reportReplacement(const fsio::Failure& failure, const char* path, Output& o
     case Failure::notTheOldFile:
       out.print("Warning: file '%s' no longer names the file repaired; it is left as it is\n", path);
       return;
+    case Failure::inUse:
+      out.print("Error: file '%s' is in use by another program (%s); it is left as it was! Close the game (or what "
+                "holds it) and run again\n",
+                path, why);
+      return;
   }
 }
 

@@ -1,11 +1,5 @@
 #include "app/progress.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -14,6 +8,7 @@
 #include <string>
 
 #include "app/text.h"
+#include "fsio/system.h"
 
 namespace app {
 
@@ -36,10 +31,6 @@ std::atomic<size_t> filesOfRun{0}, filesDoneOfRun{0};
 std::atomic<bool> lineShown{false};
 static_assert(std::atomic<size_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free, "the handler reads them");
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM};
-struct sigaction before[2];
-bool handling[2];
-
 void appendNumber(char*& at, size_t n) {
   char digits[24];
   int count = 0;
@@ -55,7 +46,7 @@ void append(char*& at, const char* text) {
   at += n;
 }
 
-void onInterrupt(int signal) {
+void onInterrupt() {
   char text[256];
   char* at = text;
   if (lineShown.load()) append(at, "\r\033[K");
@@ -64,60 +55,25 @@ void onInterrupt(int signal) {
   append(at, " of ");
   appendNumber(at, filesOfRun.load());
   append(at, " files done; the rest left as they were\n");
-  ssize_t ignored = write(STDERR_FILENO, text, static_cast<size_t>(at - text));
-  (void)ignored;
-  // Ended as the signal ends a process (a shell's loop stops on it, and
-  // says 130 or 143); the signal's own disposition, not ours.
-  struct sigaction plain {};
-  plain.sa_handler = SIG_DFL;
-  sigemptyset(&plain.sa_mask);
-  sigaction(signal, &plain, nullptr);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signal);
-  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signal);
-  _exit(128 + signal);
-}
-
-// Standard output is a pipe: read by a pager or a program, whose screen a
-// line drawn on the terminal would spoil.
-bool outputIsPipe() {
-  struct stat info;
-  return fstat(STDOUT_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
-}
-
-// The terminal's width, or 0 when it does not say.
-size_t terminalWidth() {
-  winsize size{};
-  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  fsio::writeError(text, static_cast<size_t>(at - text));
 }
 
 }  // namespace
 
 Progress::Progress(size_t files, int64_t bytes, bool check)
-    : active_(isatty(STDERR_FILENO) == 1 && !outputIsPipe()), files_(files), bytes_(bytes), check_(check),
+    // Not when standard output is a pipe: read by a pager or a program,
+    // whose screen a line drawn on the terminal would spoil.
+    : active_(fsio::isTerminal(2) && !fsio::isPipe(1)), files_(files), bytes_(bytes), check_(check),
       start_(std::chrono::steady_clock::now()) {
   filesOfRun = files;
   filesDoneOfRun = 0;
-  for (int i = 0; i < 2; ++i) {
-    handling[i] = false;
-    // A signal ignored (under nohup) stays so.
-    if (sigaction(kInterrupts[i], nullptr, &before[i]) != 0 || before[i].sa_handler == SIG_IGN) continue;
-    struct sigaction handler {};
-    handler.sa_handler = onInterrupt;
-    sigemptyset(&handler.sa_mask);
-    handling[i] = sigaction(kInterrupts[i], &handler, nullptr) == 0;
-  }
+  notice_.emplace(onInterrupt);
   std::lock_guard<std::mutex> lock(mutex_);
   draw(true);  // at once: a long run says so from its start
 }
 
 Progress::~Progress() {
   finish();
-  for (int i = 0; i < 2; ++i) {
-    if (handling[i]) sigaction(kInterrupts[i], &before[i], nullptr);
-  }
 }
 
 void Progress::fileDone(int64_t bytes, long pages) {
@@ -151,7 +107,7 @@ void Progress::draw(bool always) {
   // Never wrapped, which would leave a line behind at each redraw: on a
   // narrow terminal the megabytes go first, then the pages, then it is cut.
   // (The last column is left free: some terminals wrap on it.)
-  const size_t width = terminalWidth();
+  const size_t width = fsio::terminalWidth(2);
   const size_t room = width > 1 ? width - 1 : SIZE_MAX;
   std::string line = files + megabytes + pages + ", " + left;
   if (line.size() > room) line = files + pages + ", " + left;
@@ -185,7 +141,7 @@ void Progress::finish() {
 
 OutputBesideProgress::OutputBesideProgress(std::FILE* stream, Progress& progress)
     : StreamOutput(stream), progress_(progress),
-      terminal_(progress.active() && isatty(fileno(stream)) == 1) {}
+      terminal_(progress.active() && fsio::isTerminal(fileno(stream))) {}
 
 void OutputBesideProgress::write(std::string_view text) {
   if (!terminal_) {

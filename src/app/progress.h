@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "app/console.h"
+#include "fsio/system.h"
 
 namespace app {
 
@@ -46,6 +48,7 @@ class Progress {
   int64_t bytesDone_ = 0;
   long pages_ = 0;
   std::chrono::steady_clock::time_point start_, drawn_;
+  std::optional<fsio::InterruptNotice> notice_;  // after what it reads
 };
 
 // Standard output that clears the progress line before it writes, when

@@ -56,8 +56,8 @@ int giveOtherNames(fsio::Replacement& file, const char* path, const Names& other
     reportReplacement(failure, other.c_str(), out);
     if (failure && failure.kind != fsio::Failure::notTheOldFile) code = 1;
   }
-  const struct stat* old = file.old();
-  const long unknown = old ? static_cast<long>(old->st_nlink) - 1 - static_cast<long>(others.size()) : 0;
+  const fsio::FileInfo* old = file.old();
+  const long unknown = old ? static_cast<long>(old->links) - 1 - static_cast<long>(others.size()) : 0;
   if (unknown > 0) {
     out.print("Warning: file '%s' has %ld other name%s, which keep%s the old file\n", path, unknown,
               unknown == 1 ? "" : "s", unknown == 1 ? "s" : "");

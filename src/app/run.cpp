@@ -1,7 +1,5 @@
 #include "app/run.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "app/json_lines.h"
 #include "app/text.h"
 #include "app/world.h"
+#include "fsio/files.h"
 #include "fsio/files.h"
 
 namespace app {
@@ -176,8 +175,8 @@ int runPagemendWorld(int argc, char** argv, RunOptions defaults) {
       return worldCommandLineError(line);
   }
   for (const std::string& path : line.paths) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    fsio::FileInfo info;
+    if (!fsio::infoAt(path, info) || info.type != fsio::FileInfo::folder) {
       StreamOutput(stderr).print("Error: '%s' is not a folder\n", path.c_str());
       return 1;
     }

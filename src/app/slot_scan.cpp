@@ -1,7 +1,6 @@
 #include "app/slot_scan.h"
 
 #include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +16,7 @@
 
 #include "app/chunk_loader.h"
 #include "app/ordered.h"
+#include "fsio/system.h"
 
 namespace app {
 
@@ -177,30 +177,16 @@ struct Scan {
     // file far larger than the game writes, two could each take most of it.
     if (file.size() > kLargestFileForTwoThreads) return 1;
     if (options.threads > 0) return options.threads;
-    // The processors this process may run on, not all the machine has.
-    cpu_set_t usable;
-    if (sched_getaffinity(0, sizeof usable, &usable) != 0) return 1;
-    return std::clamp(CPU_COUNT(&usable), 1, 2);
+    return std::clamp(fsio::usableProcessors(), 1, 2);
   }
 
-  // Placed on another processor from its first instant: started where this
-  // thread runs, as the system tends to, it takes that processor and this
-  // thread waits, on some virtual machines for milliseconds, to be moved.
   // Throws std::system_error when the system has no thread to spare.
   pthread_t startHelper() {
-    pthread_attr_t attributes;
-    if (int error = pthread_attr_init(&attributes)) throw std::system_error(error, std::generic_category());
-    cpu_set_t others;
-    const int here = sched_getcpu();
-    if (here >= 0 && sched_getaffinity(0, sizeof others, &others) == 0 && CPU_COUNT(&others) > 1) {
-      CPU_CLR(here, &others);
-      pthread_attr_setaffinity_np(&attributes, sizeof others, &others);
-    }
     pthread_t helper;
-    const int error = pthread_create(
-        &helper, &attributes, [](void* scan) -> void* { static_cast<Scan*>(scan)->work(); return nullptr; }, this);
-    pthread_attr_destroy(&attributes);
-    if (error) throw std::system_error(error, std::generic_category());
+    if (const int error = fsio::startThreadElsewhere(
+            helper, [](void* scan) -> void* { static_cast<Scan*>(scan)->work(); return nullptr; }, this)) {
+      throw std::system_error(error, std::generic_category());
+    }
     return helper;
   }
 

@@ -1,11 +1,5 @@
 #include "app/world.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <limits.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -17,19 +11,29 @@ namespace app {
 namespace {
 
 bool isFolder(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  fsio::FileInfo info;
+  return fsio::infoAt(path, info) && info.type == fsio::FileInfo::folder;
+}
+
+bool isThere(const std::string& path) {
+  fsio::FileInfo info;
+  return fsio::infoAt(path, info);
+}
+
+bool isLink(const std::string& path) {
+  fsio::FileInfo info;
+  return fsio::linkInfoAt(path, info) && info.type == fsio::FileInfo::link;
 }
 
 // What stands at a path where a world may keep a folder.
 enum class At { nothing, folder, other, unreadable };
 
 At whatIsAt(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? At::folder : At::other;
+  fsio::FileInfo info;
+  if (fsio::infoAt(path, info)) return info.type == fsio::FileInfo::folder ? At::folder : At::other;
   // Not there at all, or under a file; a link that leads nowhere, or a
   // folder that may not be entered, is there but cannot be read.
-  if ((errno == ENOENT || errno == ENOTDIR) && lstat(path.c_str(), &info) != 0) return At::nothing;
+  if ((errno == ENOENT || errno == ENOTDIR) && !fsio::linkInfoAt(path, info)) return At::nothing;
   return At::unreadable;
 }
 
@@ -61,25 +65,9 @@ struct Found {
   bool playerFile;
 };
 
-// The names in a folder but "." and ".."; false when it could not be read
-// (whole: the names read before a failure are kept).
-bool namesIn(const std::string& folder, std::vector<std::string>& names) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return false;
-  bool whole = true;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (!entry) {
-      whole = errno == 0;
-      break;
-    }
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  return whole;
-}
+// The names in a folder; false when it could not be read (whole: the
+// names read before a failure are kept).
+bool namesIn(const std::string& folder, std::vector<std::string>& names) { return fsio::folderEntries(folder, names); }
 
 // The files of `folder` whose names `wanted` takes, whatever they are (a
 // link that leads nowhere, a folder or a FIFO under such a name is reported
@@ -95,8 +83,7 @@ void listFolder(const std::string& folder, bool (*wanted)(const std::string&), b
   for (const std::string& name : names) {
     if (!wanted(name)) continue;
     const std::string path = folder + "/" + name;
-    struct stat info;
-    found.push_back({path, lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode), playerFiles});
+    found.push_back({path, isLink(path), playerFiles});
   }
 }
 
@@ -105,9 +92,9 @@ void listFolder(const std::string& folder, bool (*wanted)(const std::string&), b
 // in "region" itself (mypack:sub/region keeps its chunks in
 // dimensions/mypack/sub/region/region): such a folder is looked into too.
 void listDimensions(const std::string& folder, int depth, std::vector<std::string>& folders,
-                    std::set<std::pair<dev_t, ino_t>>& seen, Listing& out, bool regionFolder = false) {
-  struct stat info;
-  if (depth > 16 || stat(folder.c_str(), &info) != 0 || !seen.insert({info.st_dev, info.st_ino}).second) return;
+                    std::set<std::pair<uint64_t, uint64_t>>& seen, Listing& out, bool regionFolder = false) {
+  fsio::FileInfo info;
+  if (depth > 16 || !fsio::infoAt(folder, info) || !seen.insert({info.device, info.inode}).second) return;
   std::vector<std::string> names;
   if (!namesIn(folder, names)) out.unreadable.push_back(folder);
   std::sort(names.begin(), names.end());
@@ -126,11 +113,10 @@ void listDimensions(const std::string& folder, int depth, std::vector<std::strin
 // The name a path stands for, as a folder's real path and a name in it: a
 // symbolic link stands for what it leads to. "" where it cannot be known.
 std::string entryOf(const std::string& path) {
-  char resolved[PATH_MAX];
-  struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return realpath(path.c_str(), resolved) ? resolved : "";
-  if (!realpath(fsio::directoryOf(path).c_str(), resolved)) return "";
-  return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + fsio::baseNameOf(path);
+  if (isLink(path)) return fsio::realPathOf(path);
+  const std::string folder = fsio::realPathOf(fsio::directoryOf(path));
+  if (folder.empty()) return "";
+  return folder + (folder.back() == '/' ? "" : "/") + fsio::baseNameOf(path);
 }
 
 // DIM-1, DIM1 and, as mod loaders up to 1.15 name theirs, DIM and any integer.
@@ -141,7 +127,7 @@ bool isDimensionName(const std::string& name) {
 // A path without the slashes a shell's completion leaves ("world/").
 std::string trimmed(const std::string& path) {
   std::string out = path;
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  while (out.size() > 1 && fsio::isSeparator(out.back())) out.pop_back();
   return out;
 }
 
@@ -171,9 +157,8 @@ bool holdsRegionFiles(const std::string& folder) {
 }  // namespace
 
 bool isWorld(const std::string& path) {
-  struct stat info;
   if (!isFolder(path)) return false;
-  if (stat((path + "/level.dat").c_str(), &info) == 0 || isFolder(path + "/region") || isFolder(path + "/dimensions")) {
+  if (isThere(path + "/level.dat") || isFolder(path + "/region") || isFolder(path + "/dimensions")) {
     return true;
   }
   std::vector<std::string> names;
@@ -188,10 +173,9 @@ std::vector<std::string> worldsIn(const std::string& path) {
   std::vector<std::string> names;
   namesIn(path, names);
   std::sort(names.begin(), names.end());
-  struct stat info;
   for (const std::string& name : names) {
     const std::string world = trimmed(path) + "/" + name;
-    if (stat((world + "/level.dat").c_str(), &info) == 0 && isWorld(world)) worlds.push_back(world);
+    if (isThere(world + "/level.dat") && isWorld(world)) worlds.push_back(world);
   }
   return worlds;
 }
@@ -216,7 +200,7 @@ void listWorld(const std::string& named, Listing& out) {
     regions.push_back(regions[i].substr(0, regions[i].size() - 6) + "entities");
   }
   const std::string dimensions = world + "/dimensions";
-  std::set<std::pair<dev_t, ino_t>> seen;
+  std::set<std::pair<uint64_t, uint64_t>> seen;
   if (const At at = whatIsAt(dimensions); at == At::folder) {
     listDimensions(dimensions, 0, regions, seen, out);
   } else if (at == At::unreadable) {
@@ -225,9 +209,9 @@ void listWorld(const std::string& named, Listing& out) {
   std::vector<Found> found;
   for (const std::string& folder : regions) listFolder(folder, isRegionName, false, found, out);
   listFolder(world + "/playerdata", isPlayerName, true, found, out);
-  struct stat info;
+  fsio::FileInfo info;
   const std::string levelDat = world + "/level.dat";
-  if (lstat(levelDat.c_str(), &info) == 0) found.push_back({levelDat, S_ISLNK(info.st_mode), true});
+  if (fsio::linkInfoAt(levelDat, info)) found.push_back({levelDat, info.type == fsio::FileInfo::link, true});
   addFound(found, index, out);
 }
 
@@ -238,21 +222,23 @@ void listRegionFolder(const std::string& named, Listing& out) {
 }
 
 std::string worldAbove(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (!realpath(path.c_str(), resolved) && !realpath(fsio::directoryOf(path).c_str(), resolved)) return "";
-  std::string at = resolved;
-  struct stat info;
+  std::string at = fsio::realPathOf(path);
+  if (at.empty()) at = fsio::realPathOf(fsio::directoryOf(path));
+  if (at.empty()) return "";
   for (int up = 0; up < 5; ++up) {
-    if (stat((at + "/level.dat").c_str(), &info) == 0 || stat((at + "/session.lock").c_str(), &info) == 0) return at;
-    if (at == "/") break;
-    at = fsio::directoryOf(at);
+    if (isThere(at + "/level.dat") || isThere(at + "/session.lock")) return at;
+    const std::string above = fsio::directoryOf(at);
+    if (above == at) break;  // the root
+    at = above;
   }
   return "";
 }
 
 void testLocks(Listing& out) {
-  char resolved[PATH_MAX];
-  for (World& world : out.worlds) world.real = realpath(world.path.c_str(), resolved) ? resolved : world.path;
+  for (World& world : out.worlds) {
+    world.real = fsio::realPathOf(world.path);
+    if (world.real.empty()) world.real = world.path;
+  }
   // The world a name really lies in (through links), by its folder: a
   // world's files share a few folders.
   std::map<std::string, int> byFolder;
@@ -283,15 +269,15 @@ void testLocks(Listing& out) {
 }
 
 void addFile(const std::string& path, Target::Kind kind, Listing& out) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
+  fsio::FileInfo info;
+  if (!fsio::infoAt(path, info)) {
     out.files.push_back({path, kind, 0, {}, ""});
     return;
   }
   const std::string entry = entryOf(path);
-  const auto [at, added] = out.taken.emplace(std::make_pair(info.st_dev, info.st_ino), out.files.size());
+  const auto [at, added] = out.taken.emplace(std::make_pair(info.device, info.inode), out.files.size());
   if (added) {
-    out.files.push_back({path, kind, static_cast<int64_t>(info.st_size), {}, entry});
+    out.files.push_back({path, kind, info.size, {}, entry});
     return;
   }
   // Named before: it runs once, and a name of its own is given the repair too.

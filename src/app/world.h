@@ -3,8 +3,6 @@
 // The files a run goes through: those named, and every file of the worlds
 // named.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <map>
 #include <set>
@@ -44,7 +42,7 @@ struct Listing {
   std::vector<Target> files;
   std::vector<World> worlds;
   std::vector<std::string> unreadable;  // folders of a world that could not be read
-  std::map<std::pair<dev_t, ino_t>, size_t> taken;  // the files listed, by device and inode: where in `files`
+  std::map<std::pair<uint64_t, uint64_t>, size_t> taken;  // the files listed, by device and inode: where in `files`
 };
 
 // Lists the file at `path` (whatever is there: its run says what it is not),

@@ -1,18 +1,22 @@
 #include "fsio/replacement.h"
 
-#include <dirent.h>
+#ifdef _WIN32
+#include <aclapi.h>
+#include <io.h>
+#else
 #include <fcntl.h>
-#include <limits.h>
 #include <signal.h>
-#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "fsio/files.h"
+#include "fsio/windows.h"
 
 namespace fsio {
 
@@ -34,36 +38,50 @@ bool failing(Call call) {
 
 Failure failure(Failure::Kind kind, int error = 0, std::string detail = "") { return {kind, error, std::move(detail)}; }
 
-bool processAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+// The longest name of a folder's entry (NAME_MAX on Linux; on Windows, in
+// UTF-16 units, which are never more than UTF-8 bytes).
+constexpr size_t kLongestName = 255;
+
+// What each system does its own way, below.
+long processId();
+bool processAlive(long pid);
+void removeFile(const std::string& path);
+int renameOver(const std::string& from, const std::string& to, bool& inUse);  // 0, or errno
+void flushFolder(const std::string& dir);
+Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsigned modeBits, int attributesFd);
+bool linkTo(const std::string& existing, const std::string& path, PendingFile& pending);
 
 // ".<file name>.pagemend-", the name cut short where the whole temporary
 // name (a process id and a suffix follow) would pass the system's limit.
 std::string temporaryPrefix(const std::string& base) {
   constexpr size_t kRoomForTheRest = 10 + 4;  // the longest process id, ".tmp" or ".old"
   const size_t infix = std::strlen(kTemporaryInfix);
-  return "." + base.substr(0, NAME_MAX - kRoomForTheRest - infix - 1) + kTemporaryInfix;
+  return "." + base.substr(0, kLongestName - kRoomForTheRest - infix - 1) + kTemporaryInfix;
 }
 
 // The process id in a name a replacement of this file leaves, or 0 when the
 // name is not one.
-pid_t owner(const std::string& name, const std::string& prefix) {
+long owner(const std::string& name, const std::string& prefix) {
   if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0) return 0;
   const std::string suffix = name.substr(name.size() - 4);
   if (suffix != kTemporarySuffix && suffix != kKeptSuffix) return 0;
   const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
   if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
-  return static_cast<pid_t>(std::stol(digits));
+  return std::stol(digits);
 }
 
-// Removes what killed runs left beside this file.
-void removeLeftovers(const std::string& dir, const std::string& prefix) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return;
-  while (dirent* entry = readdir(d)) {
-    const pid_t pid = owner(entry->d_name, prefix);
-    if (pid > 0 && !processAlive(pid)) unlink((dir + "/" + entry->d_name).c_str());
-  }
-  closedir(d);
+#ifndef _WIN32
+
+long processId() { return static_cast<long>(getpid()); }
+bool processAlive(long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+void removeFile(const std::string& path) { unlink(path.c_str()); }
+
+int renameOver(const std::string& from, const std::string& to, bool&) {
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+bool linkTo(const std::string& existing, const std::string& path, PendingFile& pending) {
+  return pending.link(existing.c_str(), path.c_str());
 }
 
 void flushFolder(const std::string& dir) {
@@ -119,7 +137,7 @@ bool hasAttribute(int fd, const char* name) { return fgetxattr(fd, name, nullptr
 // Gives the new file what `like` has that is not its bytes. Where the owner
 // or group cannot be kept and whoever had access through them would lose
 // it, that is a failure.
-Failure takeOver(int fd, const struct stat& like, mode_t modeBits, int attributesFd) {
+Failure takeOver(int fd, const FileInfo& like, const std::string&, unsigned modeBits, int attributesFd) {
   // Made in a folder with a default ACL, the new file has that ACL: entries
   // for accounts the old file never let in. It is to have the old file's own
   // ACL, or none; the mode, set next, is then exactly the old one.
@@ -128,35 +146,195 @@ Failure takeOver(int fd, const struct stat& like, mode_t modeBits, int attribute
     return failure(Failure::attributeNotCopied, errno, kAccessAcl);
   }
   // The owner first: changing it clears the set-user-ID and set-group-ID bits.
-  if (failing(Call::fchown) || fchown(fd, like.st_uid, like.st_gid) != 0) {
+  if (failing(Call::fchown) || fchown(fd, like.owner, like.group) != 0) {
     // Only root may give a file away, but a member of its group may keep the group.
-    if (fchown(fd, static_cast<uid_t>(-1), like.st_gid) != 0) {
+    if (fchown(fd, static_cast<uid_t>(-1), like.group) != 0) {
       // The new file stays in this user's group.
     }
   }
-  if (failing(Call::fchmod) || fchmod(fd, like.st_mode & modeBits) != 0) return failure(Failure::modeNotKept, errno);
-  struct stat now;
-  if (fstat(fd, &now) != 0) now = like;
+  if (failing(Call::fchmod) || fchmod(fd, like.mode & modeBits) != 0) return failure(Failure::modeNotKept, errno);
+  FileInfo now;
+  if (!infoOf(fd, now)) now = like;
   // Whoever was the owner, or in the group, counts as anyone else from now on.
-  const mode_t others = like.st_mode & 07;
-  const bool ownerShutOut = now.st_uid != like.st_uid && ((like.st_mode >> 6) & 07 & ~others);
-  const bool groupShutOut = now.st_gid != like.st_gid && ((like.st_mode >> 3) & 07 & ~others);
+  const mode_t others = like.mode & 07;
+  const bool ownerShutOut = now.owner != like.owner && ((like.mode >> 6) & 07 & ~others);
+  const bool groupShutOut = now.group != like.group && ((like.mode >> 3) & 07 & ~others);
   if (ownerShutOut || groupShutOut) {
     return failure(Failure::shutOut, 0, ownerShutOut && groupShutOut ? "owner and group" : ownerShutOut ? "owner" : "group");
   }
   return attributesFd < 0 ? Failure() : copyExtendedAttributes(attributesFd, fd);
 }
 
+#else  // Windows
+
+using windows::handleOf;
+using windows::setErrno;
+using windows::systemPath;
+
+long processId() { return static_cast<long>(GetCurrentProcessId()); }
+
+bool processAlive(long pid) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // another user's, alive
+  DWORD code = 0;
+  const bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return alive;
+}
+
+void removeFile(const std::string& path) { DeleteFileW(systemPath(path).c_str()); }
+
+// The file's rename as Windows 10 and later make it: POSIX's, which replaces
+// a file open elsewhere (if it was opened to let others remove it) and
+// leaves the old one to those who hold it. FileRenameInfoEx and its flags,
+// as the SDK names them.
+constexpr int kFileRenameInfoEx = 22;
+constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
+struct RenameInfo {
+  DWORD flags;
+  HANDLE rootDirectory;
+  DWORD fileNameLength;
+  WCHAR fileName[1];
+};
+
+DWORD renameByHandle(const std::wstring& from, const std::wstring& to) {
+  const HANDLE h = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  std::vector<uint8_t> buffer(sizeof(RenameInfo) + to.size() * sizeof(WCHAR));
+  auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
+  info->flags = kReplaceIfExists | kPosixSemantics;
+  info->rootDirectory = nullptr;
+  info->fileNameLength = static_cast<DWORD>(to.size() * sizeof(WCHAR));
+  std::memcpy(info->fileName, to.c_str(), to.size() * sizeof(WCHAR));
+  const bool renamed = SetFileInformationByHandle(h, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileRenameInfoEx), info,
+                                                  static_cast<DWORD>(buffer.size()));
+  const DWORD error = renamed ? 0 : GetLastError();
+  CloseHandle(h);
+  return error;
+}
+
+// Another program holding the file (the game saving it, a scanner of
+// viruses reading it) makes a rename fail for a moment: tried again, with
+// a growing wait, as SQLite does; about 1.4 s in all.
+constexpr int kRetries = 10;
+constexpr DWORD kFirstWait = 25;  // milliseconds, and as much more each time
+
+bool heldElsewhere(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+int renameOver(const std::string& from, const std::string& to, bool& inUse) {
+  const std::wstring source = systemPath(from), target = systemPath(to);
+  DWORD error = 0;
+  for (int attempt = 0;; ++attempt) {
+    error = renameByHandle(source, target);
+    // Before Windows 10, and on file systems without POSIX's rename (FAT):
+    // the rename of old, flushed to the disk.
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+        error == ERROR_CALL_NOT_IMPLEMENTED) {
+      error = MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                  ? 0
+                  : GetLastError();
+    }
+    if (error == 0) return 0;
+    if (!heldElsewhere(error) || attempt == kRetries) break;
+    Sleep(kFirstWait * static_cast<DWORD>(attempt + 1));
+  }
+  // Denied all the while, to a file this user may write: another program holds it.
+  inUse = error != ERROR_ACCESS_DENIED || mayWrite(to);
+  return setErrno(error);
+}
+
+void flushFolder(const std::string&) {
+  // Windows writes a folder's entries to the disk itself (and the fallback
+  // rename asks for it): a folder cannot be flushed as a file is.
+}
+
+bool linkTo(const std::string& existing, const std::string& path, PendingFile& pending) {
+  return pending.link(existing.c_str(), path.c_str());
+}
+
+// The attributes a new file takes over: read-only is refused before, and
+// the rest (compressed, encrypted, sparse) are the file system's own.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Gives the new file the old one's attributes (`like.mode` holds them) and
+// its security descriptor's access list, inherited entries and all, as it
+// had it (protected from its folder's, or not). A file made here is this
+// user's; its owner is kept only where the system lets this user give it.
+Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsigned, int attributesFd) {
+  const HANDLE to = handleOf(fd);
+  HANDLE from = handleOf(attributesFd);
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  if (from == INVALID_HANDLE_VALUE) {
+    opened = CreateFileW(systemPath(likePath).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    from = opened;
+  }
+  Failure taken;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr, group = nullptr;
+  PACL access = nullptr;
+  DWORD error = from == INVALID_HANDLE_VALUE ? GetLastError()
+                                             : GetSecurityInfo(from, SE_FILE_OBJECT,
+                                                               OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                                   DACL_SECURITY_INFORMATION,
+                                                               &owner, &group, &access, nullptr, &descriptor);
+  if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
+  if (error == ERROR_SUCCESS) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION which =
+        DACL_SECURITY_INFORMATION |
+        (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    if (failing(Call::fchmod)) {
+      error = ERROR_ACCESS_DENIED;
+    } else {
+      error = SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, access, nullptr);
+    }
+    SetSecurityInfo(to, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
+                    nullptr, nullptr);
+    LocalFree(descriptor);
+  } else if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
+    error = ERROR_SUCCESS;  // a file system without security (FAT): nothing to keep
+  }
+  if (error != ERROR_SUCCESS) return failure(Failure::modeNotKept, setErrno(error));
+  FILE_BASIC_INFO basic{};  // times of 0: left as they are
+  basic.FileAttributes = like.mode & kKeptAttributes ? like.mode & kKeptAttributes : FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(to, FileBasicInfo, &basic, sizeof basic)) {
+    return failure(Failure::modeNotKept, setErrno(GetLastError()));
+  }
+  return taken;
+}
+
+#endif
+
+// Removes what killed runs left beside this file.
+void removeLeftovers(const std::string& dir, const std::string& prefix) {
+  std::vector<std::string> names;
+  folderEntries(dir, names);
+  for (const std::string& name : names) {
+    const long pid = owner(name, prefix);
+    if (pid > 0 && !processAlive(pid)) removeFile(dir + "/" + name);
+  }
+}
+
+std::string nameOfThisProcess(const std::string& dir, const std::string& prefix, const char* suffix) {
+  return dir + "/" + prefix + std::to_string(processId()) + suffix;
+}
+
 // A copy of the file at `from`, flushed, as `to` (where no link can be made),
 // registered as `pending`.
 bool copyFile(const std::string& from, const std::string& to, PendingFile& pending) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = openToRead(from);
   const int out = in < 0 ? -1 : pending.create(to.c_str(), 0600);
   bool copied = out >= 0;
   std::vector<uint8_t> piece(size_t{1} << 20);
   for (int64_t at = 0; copied;) {
-    const ssize_t n = read(in, piece.data(), piece.size());
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = readAt(in, piece.data(), piece.size(), at);
     if (n <= 0) {
       copied = n == 0;
       break;
@@ -164,10 +342,10 @@ bool copyFile(const std::string& from, const std::string& to, PendingFile& pendi
     copied = writeFully(out, at, piece.data(), static_cast<size_t>(n));
     at += n;
   }
-  copied = copied && fsync(out) == 0;
-  if (out >= 0 && close(out) != 0) copied = false;
-  if (in >= 0) close(in);
-  if (!copied && out >= 0) unlink(to.c_str());
+  copied = copied && flushToDisk(out);
+  if (out >= 0) closeFile(out);
+  closeFile(in);
+  if (!copied && out >= 0) removeFile(to);
   if (!copied) pending.release();
   return copied;
 }
@@ -176,20 +354,18 @@ bool copyFile(const std::string& from, const std::string& to, PendingFile& pendi
 
 void failNextCall(Call call, int error) { injected = {true, call, error}; }
 
-Failure Replacement::begin(const std::string& path, int oldFd, const struct stat* like, int likeFd) {
+Failure Replacement::begin(const std::string& path, int oldFd, const FileInfo* like, int likeFd) {
   abort();
-  char resolved[PATH_MAX];
-  target_ = realpath(path.c_str(), resolved) ? resolved : path;
-  hadOld_ = stat(target_.c_str(), &old_) == 0;
+  target_ = realPathOf(path);
+  if (target_.empty()) target_ = path;
+  hadOld_ = infoAt(target_, old_);
   // The rename needs only the folder's permission; the file's own must count too.
-  if (hadOld_ && faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
-    return failure(Failure::notWritable, errno);
-  }
+  if (hadOld_ && !mayWrite(target_)) return failure(Failure::notWritable, errno);
   const std::string dir = directoryOf(target_), prefix = temporaryPrefix(baseNameOf(target_));
   removeLeftovers(dir, prefix);
-  temporary_ = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
-  kept_ = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kKeptSuffix;
-  unlink(temporary_.c_str());  // only a dead run with this very process id could have left it
+  temporary_ = nameOfThisProcess(dir, prefix, kTemporarySuffix);
+  kept_ = nameOfThisProcess(dir, prefix, kKeptSuffix);
+  removeFile(temporary_);  // only a dead run with this very process id could have left it
   fd_ = pending_.create(temporary_.c_str(), 0600);
   if (fd_ < 0) {
     const int error = errno;
@@ -199,11 +375,11 @@ Failure Replacement::begin(const std::string& path, int oldFd, const struct stat
   Failure taken;
   if (hadOld_) {
     // Its attributes are read through a descriptor of its own where none was given.
-    const int opened = oldFd >= 0 ? -1 : open(target_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    taken = takeOver(fd_, old_, 07777, oldFd >= 0 ? oldFd : opened);
-    if (opened >= 0) close(opened);
+    const int opened = oldFd >= 0 ? -1 : openToRead(target_);
+    taken = takeOver(fd_, old_, target_, 07777, oldFd >= 0 ? oldFd : opened);
+    closeFile(opened);
   } else if (like) {
-    taken = takeOver(fd_, *like, 0777, likeFd);
+    taken = takeOver(fd_, *like, "", 0777, likeFd);
   }
   if (taken) abort();
   return taken;
@@ -211,8 +387,8 @@ Failure Replacement::begin(const std::string& path, int oldFd, const struct stat
 
 Failure Replacement::finish() {
   int error = 0;
-  if (failing(Call::fsync) || fsync(fd_) != 0) error = errno;
-  if (close(fd_) != 0 && error == 0) error = errno;
+  if (failing(Call::fsync) || !flushToDisk(fd_)) error = errno;
+  closeFile(fd_);
   fd_ = -1;
   return error ? failure(Failure::writeFailed, error) : Failure();
 }
@@ -221,15 +397,15 @@ Failure Replacement::commit(bool keepOld) {
   const std::string dir = directoryOf(target_);
   bool kept = false;
   if (keepOld && hadOld_) {
-    unlink(kept_.c_str());
-    kept = keptPending_.link(target_.c_str(), kept_.c_str()) || copyFile(target_, kept_, keptPending_);
+    removeFile(kept_);
+    kept = linkTo(target_, kept_, keptPending_) || copyFile(target_, kept_, keptPending_);
     if (!kept) return failure(Failure::writeFailed, errno);
   }
-  if (failing(Call::rename) || rename(temporary_.c_str(), target_.c_str()) != 0) {
-    const int error = errno;
-    if (kept) unlink(kept_.c_str());
+  bool inUse = false;
+  if (const int error = failing(Call::rename) ? errno : renameOver(temporary_, target_, inUse)) {
+    if (kept) removeFile(kept_);
     keptPending_.release();
-    return failure(Failure::writeFailed, error);
+    return failure(inUse ? Failure::inUse : Failure::writeFailed, error);
   }
   committed_ = true;
   if (!kept) kept_.clear();
@@ -241,10 +417,11 @@ Failure Replacement::commit(bool keepOld) {
 
 void Replacement::rollBack() {
   if (!committed_) return;
+  bool inUse = false;
   if (!kept_.empty()) {
-    rename(kept_.c_str(), target_.c_str());
+    renameOver(kept_, target_, inUse);
   } else if (!hadOld_) {
-    unlink(target_.c_str());
+    removeFile(target_);
   }
   keptPending_.release();
   kept_.clear();
@@ -252,27 +429,26 @@ void Replacement::rollBack() {
 }
 
 void Replacement::settle() {
-  if (committed_ && !kept_.empty()) unlink(kept_.c_str());
+  if (committed_ && !kept_.empty()) removeFile(kept_);
   keptPending_.release();
   kept_.clear();
 }
 
 Failure Replacement::linkAs(const std::string& other) {
-  struct stat now;
-  if (!committed_ || !hadOld_ || stat(other.c_str(), &now) != 0 || now.st_dev != old_.st_dev ||
-      now.st_ino != old_.st_ino) {
+  FileInfo now;
+  if (!committed_ || !hadOld_ || !infoAt(other, now) || now.device != old_.device || now.inode != old_.inode) {
     return failure(Failure::notTheOldFile);
   }
   const std::string dir = directoryOf(other), prefix = temporaryPrefix(baseNameOf(other));
   removeLeftovers(dir, prefix);
-  const std::string temporary = dir + "/" + prefix + std::to_string(static_cast<long>(getpid())) + kTemporarySuffix;
-  unlink(temporary.c_str());
+  const std::string temporary = nameOfThisProcess(dir, prefix, kTemporarySuffix);
+  removeFile(temporary);
   PendingFile pending;
-  if (!pending.link(target_.c_str(), temporary.c_str())) return failure(Failure::writeFailed, errno);
-  if (failing(Call::rename) || rename(temporary.c_str(), other.c_str()) != 0) {
-    const int error = errno;
-    unlink(temporary.c_str());
-    return failure(Failure::writeFailed, error);
+  if (!linkTo(target_, temporary, pending)) return failure(Failure::writeFailed, errno);
+  bool inUse = false;
+  if (const int error = failing(Call::rename) ? errno : renameOver(temporary, other, inUse)) {
+    removeFile(temporary);
+    return failure(inUse ? Failure::inUse : Failure::writeFailed, error);
   }
   pending.release();
   flushFolder(dir);
@@ -280,9 +456,9 @@ Failure Replacement::linkAs(const std::string& other) {
 }
 
 void Replacement::abort() {
-  if (fd_ >= 0) close(fd_);
+  closeFile(fd_);
   fd_ = -1;
-  if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+  if (!committed_ && !temporary_.empty()) removeFile(temporary_);
   pending_.release();
   temporary_.clear();
   committed_ = false;

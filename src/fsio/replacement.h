@@ -4,16 +4,18 @@
 // beside the old one under a temporary name (".<name>.pagemend-<pid>.tmp",
 // the name cut short where it would pass the system's limit), takes over
 // what the old file had that is not its bytes (owner, group, mode, extended
-// attributes and ACLs), is flushed to disk and renamed over it, and the
+// attributes and ACLs; on Windows its attributes, hidden among them, and its
+// security descriptor), is flushed to disk and renamed over it, and the
 // folder is flushed: at every moment the path names the old file or the whole
-// new one. The temporary is removed if anything fails, and by a terminating
+// new one. On Windows the rename waits a while for a file another program
+// holds open (the game, a scanner of viruses), trying again and again.
+// The temporary is removed if anything fails, and by a terminating
 // signal (see signal_guard.h); one a killed run left is removed by the next
-// replacement of that file. The C library only.
-
-#include <sys/stat.h>
+// replacement of that file. The C library only (on Windows, its calls).
 
 #include <string>
 
+#include "fsio/files.h"
 #include "fsio/signal_guard.h"
 
 namespace fsio {
@@ -30,6 +32,7 @@ struct Failure {
     attributeNotCopied,  // one of them (`detail`) cannot be given to the new file
     writeFailed,         // writing, flushing or renaming failed
     notTheOldFile,       // (linkAs) the other name no longer names the file replaced
+    inUse,               // (Windows) another program held the file open all the while the rename was tried
   };
   Kind kind = none;
   int error = 0;       // errno, where the system gave one
@@ -49,11 +52,11 @@ class Replacement {
   // beside it and gives it what the old file had (its attributes read
   // through `oldFd` when that is open). For a file not there yet, what
   // `like` has (attributes read through `likeFd`), if given.
-  Failure begin(const std::string& path, int oldFd = -1, const struct stat* like = nullptr, int likeFd = -1);
+  Failure begin(const std::string& path, int oldFd = -1, const FileInfo* like = nullptr, int likeFd = -1);
   // Where the new bytes go.
   int fd() const { return fd_; }
   // The file as it was found; null when there was none.
-  const struct stat* old() const { return hadOld_ ? &old_ : nullptr; }
+  const FileInfo* old() const { return hadOld_ ? &old_ : nullptr; }
   // Flushes the new file to disk and closes it.
   Failure finish();
   // Renames the new file over the old one and flushes the folder. With
@@ -76,7 +79,7 @@ class Replacement {
   std::string target_, temporary_, kept_;
   int fd_ = -1;
   bool hadOld_ = false, committed_ = false;
-  struct stat old_ {};
+  FileInfo old_;
   PendingFile pending_, keptPending_;  // the new file and the old one kept aside, while they have those names
 };
 

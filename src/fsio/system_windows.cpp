@@ -1,0 +1,128 @@
+// The Windows side of system.h.
+#include <fcntl.h>
+#include <io.h>
+
+#include <shellapi.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fsio/files.h"
+#include "fsio/system.h"
+#include "fsio/windows.h"
+
+namespace fsio {
+
+using windows::handleOf;
+
+void startProgram(int& argc, char**& argv, bool) {
+  occupyStandardDescriptors();
+  prepareConsole();
+  int count = 0;
+  wchar_t** given = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!given) return;
+  // Kept for the whole run, as argv is.
+  static std::vector<std::string> held;
+  static std::vector<char*> pointers;
+  for (int i = 0; i < count; ++i) held.push_back(windows::narrow(given[i]));
+  LocalFree(given);
+  for (std::string& argument : held) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  argc = count;
+  argv = pointers.data();
+}
+
+void prepareConsole() {
+  SetConsoleOutputCP(CP_UTF8);
+  for (int fd = 1; fd <= 2; ++fd) {
+    _setmode(fd, _O_BINARY);
+    DWORD mode;
+    const HANDLE h = handleOf(fd);
+    if (GetConsoleMode(h, &mode)) SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+  _setmode(0, _O_BINARY);
+}
+
+bool isTerminal(int fd) {
+  DWORD mode;
+  return GetConsoleMode(handleOf(fd), &mode) != 0;
+}
+
+size_t terminalWidth(int fd) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(handleOf(fd), &info)) return 0;
+  return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+bool isPipe(int fd) { return GetFileType(handleOf(fd)) == FILE_TYPE_PIPE; }
+
+void writeError(const char* text, size_t size) {
+  DWORD written;
+  WriteFile(handleOf(2), text, static_cast<DWORD>(size), &written, nullptr);
+}
+
+int usableProcessors() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
+  int count = 0;
+  for (; process; process &= process - 1) ++count;
+  return count > 0 ? count : 1;
+}
+
+int startThreadElsewhere(pthread_t& thread, void* (*run)(void*), void* argument) {
+  return pthread_create(&thread, nullptr, run, argument);
+}
+
+size_t pageSize() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
+void* mapMemory(size_t size) { return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
+
+void* growMemory(void* memory, size_t size, size_t grown, size_t kept) {
+  void* moved = mapMemory(grown);
+  if (!moved) return nullptr;
+  std::memcpy(moved, memory, kept);
+  unmapMemory(memory, size);
+  return moved;
+}
+
+void unmapMemory(void* memory, size_t) {
+  if (memory) VirtualFree(memory, 0, MEM_RELEASE);
+}
+
+namespace {
+
+void (*sayOnInterrupt)() = nullptr;
+
+// On a thread of its own, while the others go on. The process then ends as
+// the console's own handler ends it: handlers registered before this one
+// (none) and the system's.
+BOOL WINAPI onInterrupt(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      if (sayOnInterrupt) sayOnInterrupt();
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+InterruptNotice::InterruptNotice(void (*say)()) {
+  sayOnInterrupt = say;
+  SetConsoleCtrlHandler(onInterrupt, TRUE);
+}
+
+InterruptNotice::~InterruptNotice() {
+  SetConsoleCtrlHandler(onInterrupt, FALSE);
+  sayOnInterrupt = nullptr;
+}
+
+}  // namespace fsio
