@@ -53,13 +53,14 @@ struct Silent : books::Findings {
 };
 
 std::string printed(nbt::Tag tag) {
-  char* text = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
+  std::FILE* out = std::tmpfile();  // (open_memstream is POSIX's alone)
+  if (!out) return "";
   nbt::printTag(tag, 0, true, out);
+  std::rewind(out);
+  std::string result;
+  char piece[4096];
+  for (size_t n; (n = std::fread(piece, 1, sizeof piece, out)) > 0;) result.append(piece, n);
   std::fclose(out);
-  std::string result(text, size);
-  std::free(text);
   return result;
 }
 

@@ -51,13 +51,18 @@ cross() {  # cross() SOURCE BUILD [CMAKE OPTIONS...]: configure, build and insta
 }
 if [ ! -f "$prefix/lib/libdeflate.a" ]; then
   echo "Cross-building libdeflate"
-  cross "$(ls -d "$deps"/src/libdeflate-*/ | head -n 1)" "$deps/build/libdeflate" \
-    -DLIBDEFLATE_BUILD_SHARED_LIB=OFF -DLIBDEFLATE_BUILD_GZIP=OFF
+  # (Its Makefile: CMake came with 1.15.)
+  source=$(ls -d "$deps"/src/libdeflate-*/ | head -n 1)
+  make -C "$source" -j "$jobs" CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar libdeflatestatic.lib > /dev/null
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$source/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+  cp "$source/libdeflate.h" "$prefix/include/"
 fi
 if [ ! -f "$prefix/lib/liblz4.a" ]; then
   echo "Cross-building LZ4"
   cross "$(ls -d "$deps"/src/lz4-*/ | head -n 1)build/cmake" "$deps/build/lz4" \
-    -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DLZ4_BUILD_CLI=OFF -DLZ4_BUILD_LEGACY_LZ4C=OFF
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DLZ4_BUILD_CLI=OFF -DLZ4_BUILD_LEGACY_LZ4C=OFF \
+    -DCMAKE_C_FLAGS=-DXXH_NAMESPACE=LZ4_  # its own copy of xxHash under names of its own, as Debian builds it
 fi
 if [ ! -f "$prefix/lib/libxxhash.a" ]; then
   echo "Cross-building xxHash"

@@ -2,14 +2,20 @@
 // replacement leaves: through the library itself, with failures the system
 // rarely gives made on purpose.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
+#include "fsio/files.h"
 #include "fsio/replacement.h"
 #include "fsio/signal_guard.h"
 #include "support/run.h"
@@ -18,6 +24,17 @@ using namespace testing_support;
 
 namespace {
 
+std::vector<std::string> namesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(std::filesystem::u8path(dir))) names.push_back(e.path().filename().u8string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool put(int fd, const char* text) { return fsio::writeFully(fd, 0, reinterpret_cast<const uint8_t*>(text), std::strlen(text)); }
+
+#ifndef _WIN32
+
 void (*handlerOf(int signal))(int) {
   struct sigaction current {};
   sigaction(signal, nullptr, &current);
@@ -25,13 +42,6 @@ void (*handlerOf(int signal))(int) {
 }
 
 void customHandler(int) {}
-
-std::vector<std::string> namesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 TEST(SignalGuard, LeavesIgnoredSignalsIgnoredAndPutsBackExactlyWhatItFound) {
   ScratchDir dir;
@@ -81,11 +91,17 @@ TEST(SignalGuard, ATerminatingSignalRemovesTheFilesAndEndsTheProcessAnIgnoredOne
   }
 }
 
+#endif
+
 TEST(Replacement, AFileIsReplacedWholeOrNotAtAll) {
   ScratchDir dir;
   const std::string path = dir.file("r.0.0.mca");
   writeFile(path, {1, 2, 3});
+#ifdef _WIN32
+  ASSERT_TRUE(SetFileAttributesW(std::filesystem::u8path(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
+#else
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+#endif
   // A leftover of a killed run (no process has this id) goes at the next replacement.
   writeFile(dir.file(".r.0.0.mca.pagemend-999999999.tmp"), {9});
 
@@ -100,7 +116,7 @@ TEST(Replacement, AFileIsReplacedWholeOrNotAtAll) {
   // A rename that fails leaves the old file too.
   fsio::Replacement failing;
   ASSERT_FALSE(failing.begin(path));
-  ASSERT_EQ(write(failing.fd(), "new", 3), 3);
+  ASSERT_TRUE(put(failing.fd(), "new"));
   ASSERT_FALSE(failing.finish());
   fsio::failNextCall(fsio::Call::rename, EIO);
   EXPECT_EQ(failing.commit().kind, fsio::Failure::writeFailed);
@@ -108,16 +124,20 @@ TEST(Replacement, AFileIsReplacedWholeOrNotAtAll) {
   EXPECT_EQ(readFile(path), (ByteVec{1, 2, 3}));
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"r.0.0.mca"});
 
-  // Replaced, it keeps the old file's mode.
+  // Replaced, it keeps the old file's mode (on Windows, its attributes).
   fsio::Replacement replaced;
   ASSERT_FALSE(replaced.begin(path));
-  ASSERT_EQ(write(replaced.fd(), "new", 3), 3);
+  ASSERT_TRUE(put(replaced.fd(), "new"));
   ASSERT_FALSE(replaced.finish());
   ASSERT_FALSE(replaced.commit());
   EXPECT_EQ(readFile(path), (ByteVec{'n', 'e', 'w'}));
+#ifdef _WIN32
+  EXPECT_EQ(GetFileAttributesW(std::filesystem::u8path(path).c_str()) & FILE_ATTRIBUTE_HIDDEN, DWORD{FILE_ATTRIBUTE_HIDDEN});
+#else
   struct stat info;
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+#endif
 }
 
 TEST(Replacement, AFileCommittedWithTheOldKeptCanBeTakenBack) {
@@ -128,8 +148,8 @@ TEST(Replacement, AFileCommittedWithTheOldKeptCanBeTakenBack) {
     fsio::Replacement a, b;
     ASSERT_FALSE(a.begin(old));
     ASSERT_FALSE(b.begin(fresh));
-    ASSERT_EQ(write(a.fd(), "A", 1), 1);
-    ASSERT_EQ(write(b.fd(), "B", 1), 1);
+    ASSERT_TRUE(put(a.fd(), "A"));
+    ASSERT_TRUE(put(b.fd(), "B"));
     ASSERT_FALSE(a.finish());
     ASSERT_FALSE(b.finish());
     ASSERT_FALSE(a.commit(true));
@@ -150,5 +170,76 @@ TEST(Replacement, AFileCommittedWithTheOldKeptCanBeTakenBack) {
     EXPECT_EQ(namesIn(dir.path()), expected);
   }
 }
+
+#ifdef _WIN32
+
+// Names no code page holds, in a path longer than Windows' old limit of 260.
+TEST(Replacement, NamesOfAnyLengthAndScriptAreReplacedAndRead) {
+  ScratchDir dir;
+  std::string folder = dir.path();
+  while (folder.size() < 300) folder += "/Welt \xc3\xbc\xe4\xb8\x96\xe7\x95\x8c \xf0\x9f\x93\x96";
+  std::filesystem::create_directories(std::filesystem::u8path(folder));
+  const std::string path = folder + "/r.0.0.mca";
+  writeFile(path, {1});
+  fsio::FileInfo info;
+  ASSERT_TRUE(fsio::infoAt(path, info));
+  EXPECT_EQ(info.size, 1);
+  fsio::Replacement replaced;
+  ASSERT_FALSE(replaced.begin(path));
+  ASSERT_TRUE(put(replaced.fd(), "new"));
+  ASSERT_FALSE(replaced.finish());
+  ASSERT_FALSE(replaced.commit());
+  const int fd = fsio::openToRead(path);
+  ASSERT_GE(fd, 0);
+  uint8_t read[8];
+  EXPECT_EQ(fsio::readAt(fd, read, sizeof read, 0), 3);
+  fsio::closeFile(fd);
+  std::vector<std::string> names;
+  ASSERT_TRUE(fsio::folderEntries(folder, names));
+  EXPECT_EQ(names, std::vector<std::string>{"r.0.0.mca"});
+  EXPECT_EQ(fsio::realPathOf(path).substr(fsio::realPathOf(path).size() - 20), path.substr(path.size() - 20));
+}
+
+// A file another program holds open without letting it be removed (as
+// some scanners of viruses do): the rename is tried a while, then refused
+// as such, and the old file stays whole; once it lets go, the rename holds.
+TEST(Replacement, AFileHeldByAnotherProgramIsLeftWholeAndSaidToBeInUse) {
+  ScratchDir dir;
+  const std::string path = dir.file("r.0.0.mca");
+  writeFile(path, {1, 2, 3});
+  const HANDLE holder = CreateFileW(std::filesystem::u8path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  fsio::Replacement held;
+  const fsio::Failure begun = held.begin(path);
+  ASSERT_FALSE(begun) << begun.kind;
+  ASSERT_TRUE(put(held.fd(), "new"));
+  ASSERT_FALSE(held.finish());
+  EXPECT_EQ(held.commit().kind, fsio::Failure::inUse);
+  held.abort();
+  CloseHandle(holder);
+  EXPECT_EQ(readFile(path), (ByteVec{1, 2, 3}));
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"r.0.0.mca"});
+}
+
+// The game locks session.lock whole with LockFileEx while the world is open.
+TEST(Files, ASessionLockHeldByTheGameIsTold) {
+  ScratchDir dir;
+  const std::string path = dir.file("session.lock");
+  EXPECT_EQ(fsio::lockOf(path), fsio::Lock::none);
+  writeFile(path, {0xE2, 0x98, 0x83});
+  EXPECT_EQ(fsio::lockOf(path), fsio::Lock::free);
+  const HANDLE game = CreateFileW(std::filesystem::u8path(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(game, INVALID_HANDLE_VALUE);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(LockFileEx(game, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole));
+  EXPECT_EQ(fsio::lockOf(path), fsio::Lock::held);
+  UnlockFileEx(game, 0, MAXDWORD, MAXDWORD, &whole);
+  CloseHandle(game);
+  EXPECT_EQ(fsio::lockOf(path), fsio::Lock::free);
+}
+
+#endif
 
 }  // namespace

@@ -18,8 +18,8 @@ class Regression : public testing::TestWithParam<std::string> {};
 
 TEST_P(Regression, HoldsAndComesToItsVerdict) {
   const fs::path input = fs::path(PAGEMEND_SOURCE_DIR) / "fuzz" / "regressions" / GetParam();
-  const testing_support::ByteVec bytes = testing_support::readFile(input);
-  const std::string target = input.parent_path().filename();
+  const testing_support::ByteVec bytes = testing_support::readFile(input.string());
+  const std::string target = input.parent_path().filename().string();
   std::string verdict;
   if (target == "tag_reader") verdict = fuzz_checks::tagReaderRoundTrip(bytes.data(), bytes.size());
   if (target == "page_repair") verdict = fuzz_checks::pageRepair(bytes.data(), bytes.size());

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/text.h"
+
 namespace app {
 
 // A file's lines, written in the order they come.
@@ -19,7 +21,7 @@ class Output {
   virtual void write(std::string_view text) = 0;
   // printf-style, nothing added: each text carries its own line end. With
   // `jsonFile` set (--json), the line is written as a JSON object about it.
-  void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void print(const char* format, ...) __attribute__((format(PAGEMEND_PRINTF, 2, 3)));
   const char* jsonFile = nullptr;
   // Makes what was written so far visible; false when the output failed.
   virtual bool flush() { return true; }

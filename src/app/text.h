@@ -7,6 +7,14 @@
 #include <string>
 #include <string_view>
 
+// The formats GCC checks against: C99's, which MinGW's printf follows too
+// (msvcrt's, which GCC means there by "printf", knows no %zu).
+#ifdef __MINGW32__
+#define PAGEMEND_PRINTF gnu_printf
+#else
+#define PAGEMEND_PRINTF printf
+#endif
+
 namespace app {
 
 // One line as it is written: every control character (a byte below 0x20, or
@@ -19,7 +27,7 @@ std::string shown(std::string_view line);
 // printf-style, one line of any length, whole, as `shown` writes it; empty
 // for a format the C library refuses. Every line of the program is made
 // with it, so a format holds one line, its line feed last.
-std::string formatted(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
-std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatted(const char* format, va_list args) __attribute__((format(PAGEMEND_PRINTF, 1, 0)));
+std::string formatted(const char* format, ...) __attribute__((format(PAGEMEND_PRINTF, 1, 2)));
 
 }  // namespace app

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -64,7 +65,7 @@ std::string temporaryPrefix(const std::string& base) {
 long owner(const std::string& name, const std::string& prefix) {
   if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0) return 0;
   const std::string suffix = name.substr(name.size() - 4);
-  if (suffix != kTemporarySuffix && suffix != kKeptSuffix) return 0;
+  if (suffix != kTemporarySuffix && suffix != kKeptSuffix && suffix != kAsideSuffix) return 0;
   const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
   if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
   return std::stol(digits);
@@ -224,18 +225,39 @@ bool heldElsewhere(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
+DWORD moved(const std::wstring& from, const std::wstring& to, DWORD flags) {
+  return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+}
+
+// The rename of old, which cannot replace a file open anywhere (this run
+// reads the file it replaces until it is replaced): the old file is
+// renamed aside (a file open to be shared for removing may be), the new one
+// takes its name, and the old one is removed (gone once this run lets go of
+// it). A run that ends in between leaves the old file aside, and the next
+// replacement of the file puts it back.
+DWORD renameOld(const std::wstring& from, const std::wstring& to, const std::string& target) {
+  DWORD error = moved(from, to, MOVEFILE_REPLACE_EXISTING);
+  if (error != ERROR_ACCESS_DENIED || GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES) return error;
+  const std::wstring aside =
+      systemPath(directoryOf(target) + "/" + temporaryPrefix(baseNameOf(target)) + std::to_string(processId()) + kAsideSuffix);
+  if ((error = moved(to, aside, 0)) != 0) return error;
+  if ((error = moved(from, to, 0)) != 0) {
+    moved(aside, to, 0);
+    return error;
+  }
+  DeleteFileW(aside.c_str());
+  return 0;
+}
+
 int renameOver(const std::string& from, const std::string& to, bool& inUse) {
   const std::wstring source = systemPath(from), target = systemPath(to);
   DWORD error = 0;
   for (int attempt = 0;; ++attempt) {
     error = renameByHandle(source, target);
-    // Before Windows 10, and on file systems without POSIX's rename (FAT):
-    // the rename of old, flushed to the disk.
+    // Before Windows 10, and on file systems without POSIX's rename (FAT).
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
         error == ERROR_CALL_NOT_IMPLEMENTED) {
-      error = MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-                  ? 0
-                  : GetLastError();
+      error = renameOld(source, target, to);
     }
     if (error == 0) return 0;
     if (!heldElsewhere(error) || attempt == kRetries) break;
@@ -291,10 +313,10 @@ Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsi
         DACL_SECURITY_INFORMATION |
         (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
     if (failing(Call::fchmod)) {
-      error = ERROR_ACCESS_DENIED;
-    } else {
-      error = SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, access, nullptr);
+      LocalFree(descriptor);
+      return failure(Failure::modeNotKept, errno);
     }
+    error = SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, access, nullptr);
     SetSecurityInfo(to, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
                     nullptr, nullptr);
     LocalFree(descriptor);
@@ -313,12 +335,20 @@ Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsi
 #endif
 
 // Removes what killed runs left beside this file.
-void removeLeftovers(const std::string& dir, const std::string& prefix) {
+// Removes what killed runs left beside `target`; an old file moved aside
+// by a run that ended before the new one took its place goes back.
+void removeLeftovers(const std::string& dir, const std::string& prefix, const std::string& target) {
   std::vector<std::string> names;
   folderEntries(dir, names);
+  std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const long pid = owner(name, prefix);
-    if (pid > 0 && !processAlive(pid)) removeFile(dir + "/" + name);
+    if (pid <= 0 || processAlive(pid)) continue;
+    FileInfo there;
+    bool inUse = false;
+    const bool aside = name.compare(name.size() - 4, 4, kAsideSuffix) == 0;
+    if (aside && !linkInfoAt(target, there) && errno == ENOENT && renameOver(dir + "/" + name, target, inUse) == 0) continue;
+    removeFile(dir + "/" + name);
   }
 }
 
@@ -362,7 +392,8 @@ Failure Replacement::begin(const std::string& path, int oldFd, const FileInfo* l
   // The rename needs only the folder's permission; the file's own must count too.
   if (hadOld_ && !mayWrite(target_)) return failure(Failure::notWritable, errno);
   const std::string dir = directoryOf(target_), prefix = temporaryPrefix(baseNameOf(target_));
-  removeLeftovers(dir, prefix);
+  removeLeftovers(dir, prefix, target_);
+  hadOld_ = infoAt(target_, old_);  // (put back, if it was aside)
   temporary_ = nameOfThisProcess(dir, prefix, kTemporarySuffix);
   kept_ = nameOfThisProcess(dir, prefix, kKeptSuffix);
   removeFile(temporary_);  // only a dead run with this very process id could have left it
@@ -440,7 +471,7 @@ Failure Replacement::linkAs(const std::string& other) {
     return failure(Failure::notTheOldFile);
   }
   const std::string dir = directoryOf(other), prefix = temporaryPrefix(baseNameOf(other));
-  removeLeftovers(dir, prefix);
+  removeLeftovers(dir, prefix, other);
   const std::string temporary = nameOfThisProcess(dir, prefix, kTemporarySuffix);
   removeFile(temporary);
   PendingFile pending;

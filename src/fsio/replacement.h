@@ -87,6 +87,10 @@ class Replacement {
 constexpr const char* kTemporaryInfix = ".pagemend-";
 constexpr const char* kTemporarySuffix = ".tmp";
 constexpr const char* kKeptSuffix = ".old";
+// The old file moved aside for a moment where a rename cannot replace a file
+// open here (Windows before 10, FAT, Wine): put back by the next replacement
+// if a run ended before the new file took its name.
+constexpr const char* kAsideSuffix = ".was";
 
 // For tests of what the system rarely does: the next call of this kind made
 // by a replacement fails with `error`.

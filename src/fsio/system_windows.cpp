@@ -2,8 +2,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <shellapi.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +9,8 @@
 #include "fsio/files.h"
 #include "fsio/system.h"
 #include "fsio/windows.h"
+
+#include <shellapi.h>
 
 namespace fsio {
 

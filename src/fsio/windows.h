@@ -5,6 +5,9 @@
 
 #ifdef _WIN32
 
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min, not a macro
+#endif
 #include <windows.h>
 
 #include <string>
