@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -259,15 +260,49 @@ CodecStatus deflateWrapped(const uint8_t* data, size_t size, ByteBuffer& output,
 
 }  // namespace
 
+namespace {
+
+// Compressors made once and lent to one thread at a time: making one takes
+// longer than compressing a small chunk. (Not one per thread, kept by the
+// thread: MinGW's threads run the destructors of such objects after their
+// memory is gone.)
+class Compressors {
+ public:
+  ~Compressors() {
+    for (libdeflate_compressor* c : free_) libdeflate_free_compressor(c);
+  }
+  libdeflate_compressor* take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        libdeflate_compressor* c = free_.back();
+        free_.pop_back();
+        return c;
+      }
+    }
+    return libdeflate_alloc_compressor(6);
+  }
+  void give(libdeflate_compressor* c) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(c);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<libdeflate_compressor*> free_;
+} compressors;
+
+}  // namespace
+
 // libdeflate at zlib's default level: a valid zlib stream, smaller than
-// zlib's own as a rule, made in about half the time. One compressor per
-// thread, kept: making one takes longer than compressing a small chunk.
+// zlib's own as a rule, made in about half the time.
 CodecStatus deflateChunk(const uint8_t* data, size_t size, ByteBuffer& output) {
-  struct Compressor {
-    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
-    ~Compressor() { libdeflate_free_compressor(c); }
-  };
-  thread_local Compressor compressor;
+  struct Lent {
+    libdeflate_compressor* c = compressors.take();
+    ~Lent() {
+      if (c) compressors.give(c);
+    }
+  } compressor;
   if (!compressor.c) throw std::bad_alloc();
   // Into memory left as the system gives it, not zero-filled as a resized
   // buffer would be: of a bound as large as the chunk, only the pages the

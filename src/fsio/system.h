@@ -15,7 +15,8 @@ namespace fsio {
 // `ignoreBrokenPipe` makes a reader that went away fail the writes to it
 // rather than end the process, and on Windows gives the arguments as UTF-8
 // (the system holds them as wide strings; the `argv` it gives is in the
-// code page, which cannot hold every name).
+// code page, which cannot hold every name), the program named as a user
+// types it there (pagemend, not C:\...\pagemend.exe).
 void startProgram(int& argc, char**& argv, bool ignoreBrokenPipe);
 
 // Makes the standard output and error take the bytes written as they are:

@@ -27,6 +27,13 @@ void startProgram(int& argc, char**& argv, bool) {
   static std::vector<char*> pointers;
   for (int i = 0; i < count; ++i) held.push_back(windows::narrow(given[i]));
   LocalFree(given);
+  // The program by the name a user types (PowerShell and Explorer give its
+  // whole path), as lines name it.
+  if (!held.empty()) {
+    std::string& name = held[0];
+    name = baseNameOf(name);
+    if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0) name.resize(name.size() - 4);
+  }
   for (std::string& argument : held) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
   argc = count;

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The Windows programs' tests under Wine: cross-builds them and their unit
+# tests (scripts/build-windows.sh --tests), runs the unit tests, then every
+# case of tests/cases with the Windows programs in place of the Linux ones
+# (through the Linux case runner of BUILD, default build/release), but for
+# those tests/wine/exceptions.txt names, each with its reason. One
+# wineserver is kept running for the whole run, in a prefix made afresh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+source scripts/ensure-packages.sh
+ensure_packages wine64
+bash scripts/build-windows.sh --tests > /dev/null
+
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+export WINEPREFIX=$PWD/build/windows/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
+started=$SECONDS
+"$wine" wineboot --init > /dev/null 2>&1
+"$wineserver" -w  # the server wineboot started, gone: the one started next stays
+"$wineserver" -p
+trap '"$wineserver" -k 2> /dev/null || true' EXIT
+echo "Wine prefix made in $((SECONDS - started)) s"
+
+status=0
+for test in nbt books writer fsio fuzz_regression; do
+  "$wine" "build/windows/build/tests/${test}_tests.exe" --gtest_brief=1 || status=1
+done
+
+# The case runner runs pagemend, pagemend-dump and pagemend-world by name:
+# these start the Windows programs under Wine.
+programs=$PWD/build/windows/run
+mkdir -p "$programs"
+for program in pagemend pagemend-world pagemend-dump; do
+  printf '#!/bin/sh\nexec %s %s "$@"\n' "$wine" "$PWD/build/windows/$program.exe" > "$programs/$program"
+  chmod +x "$programs/$program"
+done
+PAGEMEND_PROGRAMS=$programs PAGEMEND_EXCEPTIONS=$PWD/tests/wine/exceptions.txt \
+  "$build/tests/cases_tests" --gtest_brief=1 || status=1
+exit $status
