@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/text.h"
+#include "fsio/system.h"
 
 namespace app {
 
@@ -47,6 +48,7 @@ class StreamOutput : public Output {
  protected:
   void failed(int error) {
     int none = 0;
+    error = fsio::errorOfWrite(error);
     error_.compare_exchange_strong(none, error ? error : EIO);
   }
   std::FILE* stream_;

@@ -84,6 +84,9 @@ int setErrno(DWORD error) {
     case ERROR_HANDLE_DISK_FULL:
       errno = ENOSPC;
       break;
+    case ERROR_FILE_TOO_LARGE:
+      errno = EFBIG;
+      break;
     case ERROR_FILENAME_EXCED_RANGE:
       errno = ENAMETOOLONG;
       break;

@@ -28,6 +28,9 @@ bool isTerminal(int fd);
 size_t terminalWidth(int fd);
 // Whether it is a pipe (read by a pager or another program).
 bool isPipe(int fd);
+// The errno a failed write to a standard stream tells: EPIPE where its
+// reader went away (Windows' C library says EINVAL then), else `error`.
+int errorOfWrite(int error);
 // Writes to standard error at any moment, a handler's included.
 void writeError(const char* text, size_t size);
 

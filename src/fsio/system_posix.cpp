@@ -31,6 +31,8 @@ bool isPipe(int fd) {
   return fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
+int errorOfWrite(int error) { return error; }
+
 void writeError(const char* text, size_t size) {
   const ssize_t ignored = write(STDERR_FILENO, text, size);
   (void)ignored;

@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,6 +50,9 @@ void prepareConsole() {
     const HANDLE h = handleOf(fd);
     if (GetConsoleMode(h, &mode)) SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
   }
+  // Unbuffered, as C has it: the C library buffers it when it is no console,
+  // and its lines would come after those of standard output.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   _setmode(0, _O_BINARY);
 }
 
@@ -63,6 +68,11 @@ size_t terminalWidth(int fd) {
 }
 
 bool isPipe(int fd) { return GetFileType(handleOf(fd)) == FILE_TYPE_PIPE; }
+
+int errorOfWrite(int error) {
+  const DWORD system = GetLastError();
+  return system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE || system == ERROR_PIPE_NOT_CONNECTED ? EPIPE : error;
+}
 
 void writeError(const char* text, size_t size) {
   DWORD written;
