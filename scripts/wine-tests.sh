@@ -38,4 +38,26 @@ for program in pagemend pagemend-world pagemend-dump; do
 done
 PAGEMEND_PROGRAMS=$programs PAGEMEND_EXCEPTIONS=$PWD/tests/wine/exceptions.txt \
   "$build/tests/cases_tests" --gtest_brief=1 || status=1
+# Killed at many moments, the region and the chunk's and player's files stay whole.
+PAGEMEND_PROGRAMS=$programs "$build/tests/safety_tests" --gtest_brief=1 || status=1
+
+# Ctrl-C (Wine makes SIGINT one) in a world run: the line that says so, no
+# temporary left, and the exit code of a Ctrl-C (0xC000013A; 58 to a shell).
+scratch=$(mktemp -d)
+mkdir -p "$scratch/w/region"
+for x in $(seq 0 299); do cp examples/broken-books.mca "$scratch/w/region/r.$x.0.mca"; done
+"$programs/pagemend" "$scratch/w" > "$scratch/out" 2>&1 &
+run=$!
+sleep 1
+kill -INT $run
+code=0
+wait $run || code=$?
+if [ "$code" -eq 58 ] && grep -q "^Interrupted: [0-9]* of 300 files done; the rest left as they were$" "$scratch/out" &&
+  ! ls -A "$scratch/w/region" | grep -q pagemend; then
+  echo "Ctrl-C: told, nothing left beside the files, exit 58"
+else
+  echo "Ctrl-C under Wine: exit $code, $(ls -A "$scratch/w/region" | grep -c pagemend) temporaries left"; tail -n 2 "$scratch/out"
+  status=1
+fi
+rm -rf "$scratch"
 exit $status

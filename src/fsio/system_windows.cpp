@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,17 +115,17 @@ void unmapMemory(void* memory, size_t) {
 namespace {
 
 void (*sayOnInterrupt)() = nullptr;
+std::atomic<bool> noticeAlive{false};
 
-// On a thread of its own, while the others go on. The process then ends as
-// the console's own handler ends it: handlers registered before this one
-// (none) and the system's.
+// On a thread of its own, while the others go on; registered before the
+// handler of pending files, it runs after it.
 BOOL WINAPI onInterrupt(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
       if (sayOnInterrupt) sayOnInterrupt();
-      return FALSE;
+      windows::endInterrupted();
     default:
       return FALSE;
   }
@@ -134,12 +135,25 @@ BOOL WINAPI onInterrupt(DWORD event) {
 
 InterruptNotice::InterruptNotice(void (*say)()) {
   sayOnInterrupt = say;
+  noticeAlive = true;
   SetConsoleCtrlHandler(onInterrupt, TRUE);
 }
 
 InterruptNotice::~InterruptNotice() {
   SetConsoleCtrlHandler(onInterrupt, FALSE);
+  noticeAlive = false;
   sayOnInterrupt = nullptr;
 }
+
+namespace windows {
+
+bool interruptNoticeAlive() { return noticeAlive.load(); }
+
+void endInterrupted() {
+  std::fflush(stdout);
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+}  // namespace windows
 
 }  // namespace fsio
