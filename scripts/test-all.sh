@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build with warnings as errors,
-# then an AddressSanitizer + UndefinedBehaviorSanitizer build; the cases once
+# then an AddressSanitizer + UndefinedBehaviorSanitizer build; cross-builds
+# the Windows programs and runs their unit tests, every case and the kill
+# test with them under Wine (scripts/wine-tests.sh); the cases once
 # more under ThreadSanitizer; then builds the
 # fuzz targets with clang and runs each for a minute (FUZZ_SECONDS); then
 # builds the Debian package and runs the packaged pagemend on the example
@@ -28,6 +30,9 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPAGEMEND_WERROR=ON -DPA
 cmake --build build/release -j "$jobs"
 part "normal tests"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+part "Windows build and tests under Wine"
+bash scripts/wine-tests.sh build/release
 
 part "sanitizer build (ASan + UBSan)"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGEMEND_WERROR=ON -DPAGEMEND_SANITIZE=ON

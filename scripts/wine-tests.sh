@@ -38,6 +38,15 @@ for program in pagemend pagemend-world pagemend-dump; do
 done
 PAGEMEND_PROGRAMS=$programs PAGEMEND_EXCEPTIONS=$PWD/tests/wine/exceptions.txt \
   "$build/tests/cases_tests" --gtest_brief=1 || status=1
+# The help's examples name Windows paths there, and Linux paths never.
+for program in pagemend pagemend-world pagemend-dump; do
+  help=$("$programs/$program" --help)
+  if ! grep -qF '"%APPDATA%\.minecraft\saves\My World' <<< "$help" || grep -qF '~/' <<< "$help"; then
+    echo "$program --help names no Windows path in its examples"
+    status=1
+  fi
+done
+
 # Killed at many moments, the region and the chunk's and player's files stay whole.
 PAGEMEND_PROGRAMS=$programs "$build/tests/safety_tests" --gtest_brief=1 || status=1
 

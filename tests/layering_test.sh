@@ -33,6 +33,13 @@ for room in "${!may[@]}"; do
     }
   done
 done
+# The system's own headers are fsio's alone: the rest of the code does not
+# know which system it runs on.
+if grep -n -H -E '^#include <(unistd|fcntl|dirent|sched|signal|pthread|windows|io|aclapi|shellapi)\.h>|^#include <sys/' \
+  "$src"/*/*.h "$src"/*/*.cpp | grep -v "^$src/fsio/" | grep -v '^[^:]*:[0-9]*:#include <pthread\.h>$' ; then
+  echo "only fsio may include the system's headers"
+  status=1
+fi
 for dir in "$src"/*/; do
   room=$(basename "$dir")
   [ -n "${may[$room]:-}" ] || { echo "$room: a room without its rules here"; status=1; }

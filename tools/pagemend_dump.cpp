@@ -27,6 +27,13 @@ int usage(const char* program) {
   return 1;
 }
 
+// A region of the game's saves, as users of each system write its path.
+#ifdef _WIN32
+constexpr const char* kExampleRegion = "\"%APPDATA%\\.minecraft\\saves\\My World\\region\\r.0.0.mca\"";
+#else
+constexpr const char* kExampleRegion = "~/.minecraft/saves/MyWorld/region/r.0.0.mca";
+#endif
+
 void printHelp(const char* program) {
   std::printf(
       "Usage: %s REGION [X Z] [--types]\n"
@@ -45,8 +52,11 @@ void printHelp(const char* program) {
       "  --           end of the options\n"
       "\n"
       "Exit status: 0 when the trees were printed; 1 when the file cannot be read, the\n"
-      "chunk asked for holds no readable tree, or the command line is wrong.\n",
-      program);
+      "chunk asked for holds no readable tree, or the command line is wrong.\n"
+      "\n"
+      "Example:\n"
+      "  %s %s 3 7\n",
+      program, program, kExampleRegion);
 }
 
 bool parseCoordinate(const std::string& text, int& out) {

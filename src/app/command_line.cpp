@@ -88,6 +88,18 @@ CommandLine readCommandLine(int argc, char** argv, RunOptions defaults, bool wor
   return line;
 }
 
+// The paths of the help's examples: where the game keeps its worlds, and a
+// server's region, as users of each system write them.
+#ifdef _WIN32
+constexpr const char* kExampleWorld = "\"%APPDATA%\\.minecraft\\saves\\My World\"";
+constexpr const char* kExampleRegion = "C:\\Servers\\survival\\world\\region\\r.0.0.mca";
+constexpr const char* kInterruptedOnWindows = "\n       (on Windows, Ctrl-C ends it with 0xC000013A)";
+#else
+constexpr const char* kExampleWorld = "~/.minecraft/saves/MyWorld";
+constexpr const char* kExampleRegion = "/srv/minecraft/world/region/r.0.0.mca";
+constexpr const char* kInterruptedOnWindows = "";
+#endif
+
 void printHelp(const char* program) {
   std::printf("Usage: %s [OPTIONS] PATH...\n", program);
   std::printf(
@@ -135,8 +147,14 @@ void printHelp(const char* program) {
       "  2    the command line is wrong; no file was touched\n"
       "  3    --check: something would be repaired (and nothing failed)\n"
       "  130  (as a shell says it) Ctrl-C, 143 SIGTERM, ended the run; the files not\n"
-      "       done are as they were\n"
-      "  141  in a run over a world, the output was closed before the end\n");
+      "       done are as they were%s\n"
+      "  141  in a run over a world, the output was closed before the end\n"
+      "\n"
+      "Examples (stop the game, or the server, first):\n"
+      "  %s --check %s\n"
+      "  %s %s\n"
+      "  %s --everywhere %s\n",
+      kInterruptedOnWindows, program, kExampleWorld, program, kExampleWorld, program, kExampleRegion);
 }
 
 void printWorldHelp() {
@@ -169,8 +187,12 @@ void printWorldHelp() {
       "repaired); 1 when a file could not be read or rewritten, the world cannot be\n"
       "read or is open in a running game, or the command line is wrong; 3 when a\n"
       "--check found something to repair; 130 (143) as a shell says a run SIGINT\n"
-      "(SIGTERM) ended;\n"
-      "141 when the output was closed before the end.\n");
+      "(SIGTERM) ended;%s\n"
+      "141 when the output was closed before the end.\n"
+      "\n"
+      "Example (stop the game, or the server, first):\n"
+      "  pagemend-world --check %s\n",
+      kInterruptedOnWindows, kExampleWorld);
 }
 
 int commandLineError(const char* program, const CommandLine& line) {
