@@ -78,7 +78,8 @@ echo "Cross-building pagemend"
 cmake -S . -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DPAGEMEND_WINDOWS_DEPS="$prefix" \
   -DCMAKE_BUILD_TYPE=Release -DPAGEMEND_WERROR=ON -DPAGEMEND_TESTS="$tests" > /dev/null
 cmake --build "$out/build" -j "$jobs" --target pagemend pagemend-world pagemend-dump \
-  $([ "$tests" = ON ] && echo nbt_tests books_tests writer_tests fsio_tests fuzz_regression_tests)
+  $([ "$tests" = ON ] && echo nbt_tests books_tests writer_tests fsio_tests fuzz_regression_tests) > "$out/build.log" ||
+  { cat "$out/build.log"; exit 1; }
 for program in pagemend pagemend-world pagemend-dump; do
   cp "$out/build/src/$program.exe" "$out/$program.exe" 2> /dev/null || cp "$out/build/tools/$program.exe" "$out/$program.exe"
 done

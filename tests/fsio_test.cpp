@@ -222,6 +222,19 @@ TEST(Replacement, AFileHeldByAnotherProgramIsLeftWholeAndSaidToBeInUse) {
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"r.0.0.mca"});
 }
 
+// Paths as Windows users write them: found files named in the same way,
+// and a drive's root never made the drive's current folder.
+TEST(Files, WindowsPathsKeepTheirFormAndTheirRoots) {
+  EXPECT_EQ(fsio::joined("C:\\saves\\My World", "region"), "C:\\saves\\My World\\region");
+  EXPECT_EQ(fsio::joined("C:/saves/My World", "region"), "C:/saves/My World/region");
+  EXPECT_EQ(fsio::joined("D:\\", "r.0.0.mca"), "D:\\r.0.0.mca");
+  EXPECT_EQ(fsio::withoutTrailingSeparators("C:\\saves\\My World\\"), "C:\\saves\\My World");
+  EXPECT_EQ(fsio::withoutTrailingSeparators("C:\\"), "C:\\");
+  EXPECT_EQ(fsio::directoryOf("C:/r.0.0.mca"), "C:/");
+  EXPECT_EQ(fsio::directoryOf("C:\\saves\\r.0.0.mca"), "C:\\saves");
+  EXPECT_EQ(fsio::baseNameOf("C:\\saves\\r.0.0.mca"), "r.0.0.mca");
+}
+
 // The game locks session.lock whole with LockFileEx while the world is open.
 TEST(Files, ASessionLockHeldByTheGameIsTold) {
   ScratchDir dir;

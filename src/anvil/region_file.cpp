@@ -205,7 +205,7 @@ std::string RegionFile::externalPath(int n) const {
   if (path_.empty() || !regionCoordinates(slash == std::string::npos ? path_ : path_.substr(slash + 1), regionX, regionZ)) {
     return "";
   }
-  return dir + "/" + chunkFileName(regionX, regionZ, n);
+  return fsio::joined(dir, chunkFileName(regionX, regionZ, n));
 }
 
 RecordStatus RegionFile::readExternalRecord(int n, uint8_t compression, ByteBuffer& record, SlotRead& slot) const {

@@ -306,8 +306,8 @@ FileResult mendChunkFile(const char* path, const RunOptions& options, Output& ou
                 path);
       return 1;
     }
-    const std::string region = fsio::directoryOf(path) + "/r." + std::to_string(floorDiv32(x)) + "." +
-                               std::to_string(floorDiv32(z)) + ".mca";
+    const std::string region = fsio::joined(fsio::directoryOf(path), "r." + std::to_string(floorDiv32(x)) + "." +
+                                                                  std::to_string(floorDiv32(z)) + ".mca");
     const int n = (x & 31) + (z & 31) * 32;
     RegionFile file;
     const anvil::OpenStatus opened = file.open(region.c_str());

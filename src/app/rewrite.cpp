@@ -93,7 +93,7 @@ class RegionRewrite : public anvil::RecordSource {
   // Named by the folder the region was named in (a link's, if it is one),
   // as the game names such files; made like the region.
   bool chunkFile(int, const std::string& name, const uint8_t* data, size_t size) override {
-    const std::string path = fsio::directoryOf(path_) + "/" + name;
+    const std::string path = fsio::joined(fsio::directoryOf(path_), name);
     auto file = std::make_unique<fsio::Replacement>();
     fsio::Failure failure = file->begin(path, -1, region_.old(), original_.fd());
     if (!failure && !fsio::writeFully(file->fd(), 0, data, size)) failure = {fsio::Failure::writeFailed, errno, ""};

@@ -82,7 +82,7 @@ void listFolder(const std::string& folder, bool (*wanted)(const std::string&), b
   if (!namesIn(folder, names)) out.unreadable.push_back(folder);
   for (const std::string& name : names) {
     if (!wanted(name)) continue;
-    const std::string path = folder + "/" + name;
+    const std::string path = fsio::joined(folder, name);
     found.push_back({path, isLink(path), playerFiles});
   }
 }
@@ -99,7 +99,7 @@ void listDimensions(const std::string& folder, int depth, std::vector<std::strin
   if (!namesIn(folder, names)) out.unreadable.push_back(folder);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
-    const std::string path = folder + "/" + name;
+    const std::string path = fsio::joined(folder, name);
     const At at = whatIsAt(path);
     // (In a region folder, what is no folder is its files: their runs say what is wrong with them.)
     if (at == At::unreadable && !regionFolder) out.unreadable.push_back(path);
@@ -122,13 +122,6 @@ std::string entryOf(const std::string& path) {
 // DIM-1, DIM1 and, as mod loaders up to 1.15 name theirs, DIM and any integer.
 bool isDimensionName(const std::string& name) {
   return name.size() > 3 && name.compare(0, 3, "DIM") == 0 && isDigits(name, 3, name.size());
-}
-
-// A path without the slashes a shell's completion leaves ("world/").
-std::string trimmed(const std::string& path) {
-  std::string out = path;
-  while (out.size() > 1 && fsio::isSeparator(out.back())) out.pop_back();
-  return out;
 }
 
 // Adds what was found, sorted by path: each file by its own name where it
@@ -174,7 +167,7 @@ std::vector<std::string> worldsIn(const std::string& path) {
   namesIn(path, names);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
-    const std::string world = trimmed(path) + "/" + name;
+    const std::string world = fsio::joined(fsio::withoutTrailingSeparators(path), name);
     if (isThere(world + "/level.dat") && isWorld(world)) worlds.push_back(world);
   }
   return worlds;
@@ -183,23 +176,23 @@ std::vector<std::string> worldsIn(const std::string& path) {
 bool isRegionFolder(const std::string& path) { return isFolder(path) && !isWorld(path) && holdsRegionFiles(path); }
 
 void listWorld(const std::string& named, Listing& out) {
-  const std::string world = trimmed(named);
+  const std::string world = fsio::withoutTrailingSeparators(named);
   const int index = static_cast<int>(out.worlds.size());
   out.worlds.push_back(World{world, "", false, false});
   std::vector<std::string> regions;
   std::vector<std::string> names;
   namesIn(world, names);
   for (const std::string& name : names) {
-    if (name != "DIM-1" && name != "DIM1" && isDimensionName(name)) regions.push_back(world + "/" + name);
+    if (name != "DIM-1" && name != "DIM1" && isDimensionName(name)) regions.push_back(fsio::joined(world, name));
   }
   std::sort(regions.begin(), regions.end());
-  regions.insert(regions.begin(), {world, world + "/DIM-1", world + "/DIM1"});
-  for (std::string& dimension : regions) dimension += "/region";
+  regions.insert(regions.begin(), {world, fsio::joined(world, "DIM-1"), fsio::joined(world, "DIM1")});
+  for (std::string& dimension : regions) dimension = fsio::joined(dimension, "region");
   const size_t dimensionCount = regions.size();
   for (size_t i = 0; i < dimensionCount; ++i) {
     regions.push_back(regions[i].substr(0, regions[i].size() - 6) + "entities");
   }
-  const std::string dimensions = world + "/dimensions";
+  const std::string dimensions = fsio::joined(world, "dimensions");
   std::set<std::pair<uint64_t, uint64_t>> seen;
   if (const At at = whatIsAt(dimensions); at == At::folder) {
     listDimensions(dimensions, 0, regions, seen, out);
@@ -208,16 +201,16 @@ void listWorld(const std::string& named, Listing& out) {
   }
   std::vector<Found> found;
   for (const std::string& folder : regions) listFolder(folder, isRegionName, false, found, out);
-  listFolder(world + "/playerdata", isPlayerName, true, found, out);
+  listFolder(fsio::joined(world, "playerdata"), isPlayerName, true, found, out);
   fsio::FileInfo info;
-  const std::string levelDat = world + "/level.dat";
+  const std::string levelDat = fsio::joined(world, "level.dat");
   if (fsio::linkInfoAt(levelDat, info)) found.push_back({levelDat, info.type == fsio::FileInfo::link, true});
   addFound(found, index, out);
 }
 
 void listRegionFolder(const std::string& named, Listing& out) {
   std::vector<Found> found;
-  listFolder(trimmed(named), isRegionName, false, found, out);
+  listFolder(fsio::withoutTrailingSeparators(named), isRegionName, false, found, out);
   addFound(found, -1, out);
 }
 

@@ -16,6 +16,26 @@ size_t lastSeparator(const std::string& path) {
 
 }  // namespace
 
+std::string joined(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  if (folder.find('\\') != std::string::npos && folder.find('/') == std::string::npos) {
+    return folder + (folder.back() == '\\' ? "" : "\\") + name;
+  }
+#endif
+  return folder + "/" + name;
+}
+
+std::string withoutTrailingSeparators(const std::string& path) {
+  std::string out = path;
+  while (out.size() > 1 && isSeparator(out.back())) {
+#ifdef _WIN32
+    if (out.size() == 3 && out[1] == ':') break;
+#endif
+    out.pop_back();
+  }
+  return out;
+}
+
 std::string directoryOf(const std::string& path) {
   const size_t slash = lastSeparator(path);
   if (slash == std::string::npos) return ".";

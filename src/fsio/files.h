@@ -56,6 +56,15 @@ inline bool isSeparator(char c) {
 #endif
 }
 
+// `name` in `folder`, parted by '/' (on Windows by '\\' where `folder` is
+// written with those alone, so that the paths a run finds look as the user
+// wrote the one named).
+std::string joined(const std::string& folder, const std::string& name);
+
+// The path without the separators a shell's completion leaves ("world/"),
+// but a root's ("/", and on Windows "C:\\").
+std::string withoutTrailingSeparators(const std::string& path);
+
 // The folder of a path ("." for a bare name) and its last part.
 std::string directoryOf(const std::string& path);
 std::string baseNameOf(const std::string& path);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,8 +44,15 @@ void startProgram(int& argc, char**& argv, bool) {
   argv = pointers.data();
 }
 
+UINT codePageBefore = 0;
+
 void prepareConsole() {
-  SetConsoleOutputCP(CP_UTF8);
+  // UTF-8 for the run; the console's own code page back after it, for the
+  // programs that come next in it.
+  codePageBefore = GetConsoleOutputCP();
+  if (codePageBefore != 0 && codePageBefore != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    std::atexit([] { SetConsoleOutputCP(codePageBefore); });
+  }
   for (int fd = 1; fd <= 2; ++fd) {
     _setmode(fd, _O_BINARY);
     DWORD mode;
