@@ -171,6 +171,52 @@ TEST(Replacement, AFileCommittedWithTheOldKeptCanBeTakenBack) {
   }
 }
 
+// Where no link can be made (FAT), the old file is kept aside as a copy,
+// which must be whole: a file of several pieces of the copy comes back
+// exactly.
+TEST(Replacement, AnOldFileKeptAsACopyComesBackWhole) {
+  ScratchDir dir;
+  const std::string path = dir.file("c.0.0.mcc");
+  ByteVec old(3 * 1024 * 1024 + 5);
+  for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+  writeFile(path, old);
+  fsio::Replacement file;
+  ASSERT_FALSE(file.begin(path));
+  ASSERT_TRUE(put(file.fd(), "new"));
+  ASSERT_FALSE(file.finish());
+  fsio::failNextCall(fsio::Call::link, EXDEV);
+  ASSERT_FALSE(file.commit(true));
+  EXPECT_EQ(readFile(path), (ByteVec{'n', 'e', 'w'}));
+  file.rollBack();
+  EXPECT_EQ(readFile(path), old);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"c.0.0.mcc"});
+}
+
+// An old file a run moved aside and could not put back (it ended first) is
+// the only copy: the next replacement of the file, or restoreSetAside,
+// puts it back where the file is missing, and none ever removes it where a
+// file is there (the game may have made that one since).
+TEST(Replacement, AnOldFileLeftAsideComesBackAndIsNeverRemoved) {
+  ScratchDir dir;
+  const std::string path = dir.file("r.0.0.mca"), aside = dir.file(".r.0.0.mca.pagemend-999999999.was");
+  writeFile(aside, {1, 2, 3});
+  fsio::Replacement replaced;
+  ASSERT_FALSE(replaced.begin(path));
+  ASSERT_NE(replaced.old(), nullptr);
+  EXPECT_EQ(readFile(path), (ByteVec{1, 2, 3}));
+  replaced.abort();
+  writeFile(aside, {4});
+  fsio::Replacement again;
+  ASSERT_FALSE(again.begin(path));
+  again.abort();
+  EXPECT_EQ(readFile(aside), ByteVec{4});
+#ifdef _WIN32
+  std::filesystem::remove(std::filesystem::u8path(path));
+  fsio::restoreSetAside(dir.path());
+  EXPECT_EQ(readFile(path), ByteVec{4});
+#endif
+}
+
 #ifdef _WIN32
 
 // Names no code page holds, in a path longer than Windows' old limit of 260.

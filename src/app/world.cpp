@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fsio/files.h"
+#include "fsio/replacement.h"
 
 namespace app {
 
@@ -75,6 +76,7 @@ bool namesIn(const std::string& folder, std::vector<std::string>& names) { retur
 // read is noted.
 void listFolder(const std::string& folder, bool (*wanted)(const std::string&), bool playerFiles,
                 std::vector<Found>& found, Listing& out) {
+  fsio::restoreSetAside(folder);
   const At at = whatIsAt(folder);
   if (at == At::unreadable) out.unreadable.push_back(folder);
   if (at != At::folder) return;
@@ -262,6 +264,7 @@ void testLocks(Listing& out) {
 }
 
 void addFile(const std::string& path, Target::Kind kind, Listing& out) {
+  fsio::restoreSetAside(fsio::directoryOf(path));
   fsio::FileInfo info;
   if (!fsio::infoAt(path, info)) {
     out.files.push_back({path, kind, 0, {}, ""});

@@ -27,7 +27,8 @@ struct FileInfo {
 // came) and, on Windows, without keeping others from writing, renaming or
 // removing it meanwhile, as on POSIX. -1 with errno set when it cannot.
 int openToRead(const std::string& path);
-void closeFile(int fd);
+// False (errno set) where the system says the file's last writes failed then.
+bool closeFile(int fd);
 // Reads up to `size` bytes at `offset`: how many, 0 at the end, -1 (errno set) on a failure.
 int64_t readAt(int fd, uint8_t* into, size_t size, int64_t offset);
 // What the open file, the file a path names (through links) or the path

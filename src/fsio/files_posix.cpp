@@ -35,9 +35,7 @@ void fill(const struct stat& s, FileInfo& info) {
 
 int openToRead(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }
 
-void closeFile(int fd) {
-  if (fd >= 0) close(fd);
-}
+bool closeFile(int fd) { return fd < 0 || close(fd) == 0; }
 
 int64_t readAt(int fd, uint8_t* into, size_t size, int64_t offset) {
   for (;;) {

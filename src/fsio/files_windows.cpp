@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 
 #include "fsio/files.h"
 #include "fsio/windows.h"
@@ -32,9 +34,10 @@ std::string narrow(const std::wstring& text) {
 std::wstring systemPath(const std::string& path) {
   std::wstring given = wide(path);
   constexpr size_t kOldLimit = 260 - 12;  // room for a folder's "\*" and an 8.3 name, as CreateDirectory keeps
-  if (given.size() < kOldLimit || given.rfind(L"\\\\?\\", 0) == 0) return given;
+  if (given.empty() || given.rfind(L"\\\\?\\", 0) == 0) return given;
+  // Long or not as the system sees it: with the current folder before it.
   const DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return given;
+  if (n < kOldLimit) return given;
   std::wstring full(n, L'\0');
   const DWORD got = GetFullPathNameW(given.c_str(), n, full.data(), nullptr);
   if (got == 0 || got >= n) return given;
@@ -129,22 +132,44 @@ int64_t ticksOf(const FILETIME& t) {
   return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
 }
 
+// The file's number where the system gives none (0, or all ones: some
+// network file systems): one from its whole name, so that two files are
+// never taken for one (and links to one file for two, which only costs a
+// repair of each name).
+uint64_t numberFromName(HANDLE h) {
+  std::wstring name(1024, L'\0');
+  const DWORD n = GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED);
+  name.resize(n < name.size() ? n : 0);
+  return std::hash<std::wstring>()(name) | (uint64_t{1} << 63);
+}
+
 bool fill(HANDLE h, FileInfo& info, bool linkItself) {
   BY_HANDLE_FILE_INFORMATION data;
+  info = FileInfo();
   if (GetFileType(h) == FILE_TYPE_PIPE) {
-    info = FileInfo();
     info.type = FileInfo::pipe;
     return true;
   }
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &data)) {
-    info = FileInfo();  // a console, NUL: nothing that a run reads
-    return true;
+  if (GetFileType(h) != FILE_TYPE_DISK) return true;  // a console, NUL: nothing that a run reads
+  if (!GetFileInformationByHandle(h, &data)) {
+    setErrno(GetLastError());
+    return false;
   }
   info.type = linkItself && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? FileInfo::link
               : data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY                   ? FileInfo::folder
                                                                                    : FileInfo::regular;
+  // The 128-bit number of ReFS (where the 64-bit one need not be unique),
+  // and of every file system since Windows 8; the old one elsewhere.
+  FILE_ID_INFO id{};
+  uint64_t low = (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow, high = 0;
   info.device = data.dwVolumeSerialNumber;
-  info.inode = (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+  if (GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id)) {
+    std::memcpy(&low, id.FileId.Identifier, 8);
+    std::memcpy(&high, id.FileId.Identifier + 8, 8);
+    info.device = id.VolumeSerialNumber ^ (high * 0x9E3779B97F4A7C15u);
+  }
+  const bool none = (low == 0 && high == 0) || (low == ~uint64_t{0} && high == ~uint64_t{0});
+  info.inode = none ? numberFromName(h) : low;
   info.links = data.nNumberOfLinks;
   info.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   const int64_t ticks = ticksOf(data.ftLastWriteTime);
@@ -180,9 +205,7 @@ int openToRead(const std::string& path) {
   return descriptorOf(h, _O_RDONLY);
 }
 
-void closeFile(int fd) {
-  if (fd >= 0) _close(fd);
-}
+bool closeFile(int fd) { return fd < 0 || _close(fd) == 0; }
 
 int64_t readAt(int fd, uint8_t* into, size_t size, int64_t offset) {
   OVERLAPPED at{};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "fsio/files.h"
@@ -58,9 +60,16 @@ long owner(const std::string& name, const std::string& prefix) {
   return std::stol(digits);
 }
 
-// Removes what killed runs left beside this file.
-// Removes what killed runs left beside `target`; an old file moved aside
-// by a run that ended before the new one took its place goes back.
+// An old file a run moved aside (`aside`), back at `target` where nothing is.
+void putBack(const std::string& aside, const std::string& target) {
+  FileInfo there;
+  bool inUse = false;
+  if (!linkInfoAt(target, there) && errno == ENOENT) renameOver(aside, target, inUse);
+}
+
+// Removes what killed runs left beside `target`, but an old file one moved
+// aside: that goes back where the file is not there, and stays where it is
+// (the file there may be one the game made since, not the run's).
 void removeLeftovers(const std::string& dir, const std::string& prefix, const std::string& target) {
   std::vector<std::string> names;
   folderEntries(dir, names);
@@ -68,10 +77,10 @@ void removeLeftovers(const std::string& dir, const std::string& prefix, const st
   for (const std::string& name : names) {
     const long pid = owner(name, prefix);
     if (pid <= 0 || processAlive(pid)) continue;
-    FileInfo there;
-    bool inUse = false;
-    const bool aside = name.compare(name.size() - 4, 4, kAsideSuffix) == 0;
-    if (aside && !linkInfoAt(target, there) && errno == ENOENT && renameOver(dir + "/" + name, target, inUse) == 0) continue;
+    if (name.compare(name.size() - 4, 4, kAsideSuffix) == 0) {
+      putBack(dir + "/" + name, target);
+      continue;
+    }
     removeFile(dir + "/" + name);
   }
 }
@@ -97,7 +106,7 @@ bool copyFile(const std::string& from, const std::string& to, PendingFile& pendi
     at += n;
   }
   copied = copied && flushToDisk(out);
-  if (out >= 0) closeFile(out);
+  if (out >= 0 && !closeFile(out)) copied = false;
   closeFile(in);
   if (!copied && out >= 0) removeFile(to);
   if (!copied) pending.release();
@@ -107,6 +116,34 @@ bool copyFile(const std::string& from, const std::string& to, PendingFile& pendi
 }  // namespace
 
 void failNextCall(Call call, int error) { injected = {true, call, error}; }
+
+void restoreSetAside(const std::string& folder) {
+#ifdef _WIN32
+  // Once a folder: a world's files are many, in a few folders.
+  static std::mutex doneMutex;
+  static std::set<std::string> done;
+  {
+    std::lock_guard<std::mutex> lock(doneMutex);
+    if (!done.insert(folder).second) return;
+  }
+  std::vector<std::string> names;
+  folderEntries(folder, names);
+  const size_t infix = std::strlen(kTemporaryInfix);
+  for (const std::string& name : names) {
+    // ".<name>.pagemend-<pid>.was", of a name never cut short (see renameOld).
+    const size_t at = name.rfind(kTemporaryInfix);
+    if (name.size() < 2 || name[0] != '.' || at == std::string::npos || at < 2) continue;
+    const std::string base = name.substr(1, at - 1);
+    if (temporaryPrefix(base).size() != at + infix) continue;
+    const long pid = owner(name, temporaryPrefix(base));
+    if (pid > 0 && name.compare(name.size() - 4, 4, kAsideSuffix) == 0 && !processAlive(pid)) {
+      putBack(joined(folder, name), joined(folder, base));
+    }
+  }
+#else
+  (void)folder;  // POSIX's rename replaces a file open anywhere: nothing is ever set aside
+#endif
+}
 
 Failure Replacement::begin(const std::string& path, int oldFd, const FileInfo* like, int likeFd) {
   abort();
@@ -143,7 +180,7 @@ Failure Replacement::begin(const std::string& path, int oldFd, const FileInfo* l
 Failure Replacement::finish() {
   int error = 0;
   if (failing(Call::fsync) || !flushToDisk(fd_)) error = errno;
-  closeFile(fd_);
+  if (!closeFile(fd_) && error == 0) error = errno;
   fd_ = -1;
   return error ? failure(Failure::writeFailed, error) : Failure();
 }
@@ -153,7 +190,7 @@ Failure Replacement::commit(bool keepOld) {
   bool kept = false;
   if (keepOld && hadOld_) {
     removeFile(kept_);
-    kept = linkTo(target_, kept_, keptPending_) || copyFile(target_, kept_, keptPending_);
+    kept = (!failing(Call::link) && linkTo(target_, kept_, keptPending_)) || copyFile(target_, kept_, keptPending_);
     if (!kept) return failure(Failure::writeFailed, errno);
   }
   bool inUse = false;
@@ -191,7 +228,8 @@ void Replacement::settle() {
 
 Failure Replacement::linkAs(const std::string& other) {
   FileInfo now;
-  if (!committed_ || !hadOld_ || !infoAt(other, now) || now.device != old_.device || now.inode != old_.inode) {
+  if (!committed_ || !hadOld_ || old_.links < 2 || !infoAt(other, now) || now.device != old_.device ||
+      now.inode != old_.inode) {
     return failure(Failure::notTheOldFile);
   }
   const std::string dir = directoryOf(other), prefix = temporaryPrefix(baseNameOf(other));

@@ -88,13 +88,20 @@ constexpr const char* kTemporaryInfix = ".pagemend-";
 constexpr const char* kTemporarySuffix = ".tmp";
 constexpr const char* kKeptSuffix = ".old";
 // The old file moved aside for a moment where a rename cannot replace a file
-// open here (Windows before 10, FAT, Wine): put back by the next replacement
-// if a run ended before the new file took its name.
+// open here (Windows before 10, FAT, Wine): put back (restoreSetAside, and
+// the next replacement of the file) if a run ended before the new file took
+// its name, and never removed but by the run that made it.
 constexpr const char* kAsideSuffix = ".was";
 
+// Puts back what a replacement that could not finish left aside in
+// `folder` (Windows alone moves an old file aside, and only where the
+// system cannot rename over a file open here): before a run lists a folder
+// or opens a file in it, so that a region a run ended beside is found
+// where the game looks for it.
+void restoreSetAside(const std::string& folder);
 // For tests of what the system rarely does: the next call of this kind made
 // by a replacement fails with `error`.
-enum class Call { fchown, fchmod, fsync, rename };
+enum class Call { fchown, fchmod, fsync, rename, link };
 void failNextCall(Call call, int error);
 
 }  // namespace fsio

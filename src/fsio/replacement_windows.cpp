@@ -41,8 +41,9 @@ struct RenameInfo {
 };
 
 DWORD renameByHandle(const std::wstring& from, const std::wstring& to) {
-  const HANDLE h = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return GetLastError();
   std::vector<uint8_t> buffer(sizeof(RenameInfo) + to.size() * sizeof(WCHAR));
   auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
@@ -53,6 +54,9 @@ DWORD renameByHandle(const std::wstring& from, const std::wstring& to) {
   const bool renamed = SetFileInformationByHandle(h, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileRenameInfoEx), info,
                                                   static_cast<DWORD>(buffer.size()));
   const DWORD error = renamed ? 0 : GetLastError();
+  // The rename on the disk before the run says it is done: flushing the
+  // file flushes what the file system records of it, its name with it.
+  if (renamed) FlushFileBuffers(h);
   CloseHandle(h);
   return error;
 }
@@ -80,8 +84,10 @@ DWORD moved(const std::wstring& from, const std::wstring& to, DWORD flags) {
 DWORD renameOld(const std::wstring& from, const std::wstring& to, const std::string& target) {
   DWORD error = moved(from, to, MOVEFILE_REPLACE_EXISTING);
   if (error != ERROR_ACCESS_DENIED || GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES) return error;
-  const std::wstring aside =
-      systemPath(directoryOf(target) + "/" + temporaryPrefix(baseNameOf(target)) + std::to_string(processId()) + kAsideSuffix);
+  // Only under a name that tells the file's whole name, so that it can be put back.
+  const std::string prefix = temporaryPrefix(baseNameOf(target));
+  if (prefix.size() != baseNameOf(target).size() + 1 + std::strlen(kTemporaryInfix)) return ERROR_FILENAME_EXCED_RANGE;
+  const std::wstring aside = systemPath(directoryOf(target) + "/" + prefix + std::to_string(processId()) + kAsideSuffix);
   if ((error = moved(to, aside, 0)) != 0) return error;
   if ((error = moved(from, to, 0)) != 0) {
     moved(aside, to, 0);
@@ -106,7 +112,7 @@ int renameOver(const std::string& from, const std::string& to, bool& inUse) {
     Sleep(kFirstWait * static_cast<DWORD>(attempt + 1));
   }
   // Denied all the while, to a file this user may write: another program holds it.
-  inUse = error != ERROR_ACCESS_DENIED || mayWrite(to);
+  inUse = heldElsewhere(error) && (error != ERROR_ACCESS_DENIED || mayWrite(to));
   return setErrno(error);
 }
 
@@ -127,7 +133,8 @@ constexpr DWORD kKeptAttributes =
 // Gives the new file the old one's attributes (`like.mode` holds them) and
 // its security descriptor's access list, inherited entries and all, as it
 // had it (protected from its folder's, or not). A file made here is this
-// user's; its owner is kept only where the system lets this user give it.
+// user's (only a privilege gives a file away on Windows), who had to be
+// allowed to write the old one.
 Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsigned, int attributesFd) {
   const HANDLE to = handleOf(fd);
   HANDLE from = handleOf(attributesFd);
@@ -139,13 +146,10 @@ Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsi
   }
   Failure taken;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PSID owner = nullptr, group = nullptr;
   PACL access = nullptr;
   DWORD error = from == INVALID_HANDLE_VALUE ? GetLastError()
-                                             : GetSecurityInfo(from, SE_FILE_OBJECT,
-                                                               OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                                                   DACL_SECURITY_INFORMATION,
-                                                               &owner, &group, &access, nullptr, &descriptor);
+                                             : GetSecurityInfo(from, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                               nullptr, nullptr, &access, nullptr, &descriptor);
   if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
   if (error == ERROR_SUCCESS) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -159,8 +163,6 @@ Failure takeOver(int fd, const FileInfo& like, const std::string& likePath, unsi
       return failure(Failure::modeNotKept, errno);
     }
     error = SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, access, nullptr);
-    SetSecurityInfo(to, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
-                    nullptr, nullptr);
     LocalFree(descriptor);
   } else if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
     error = ERROR_SUCCESS;  // a file system without security (FAT): nothing to keep

@@ -89,8 +89,7 @@ void removeRegistered() {
 // handler before it, which says so and ends the process, or ends it itself.
 // Closing gives it five seconds, far more than removing takes.
 BOOL WINAPI onConsoleEvent(DWORD event) {
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-      event == CTRL_SHUTDOWN_EVENT) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     removeRegistered();
     if (!windows::interruptNoticeAlive()) windows::endInterrupted();
   }

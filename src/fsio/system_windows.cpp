@@ -122,7 +122,7 @@ void unmapMemory(void* memory, size_t) {
 
 namespace {
 
-void (*sayOnInterrupt)() = nullptr;
+std::atomic<void (*)()> sayOnInterrupt{nullptr};
 std::atomic<bool> noticeAlive{false};
 
 // On a thread of its own, while the others go on; registered before the
@@ -132,7 +132,7 @@ BOOL WINAPI onInterrupt(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-      if (sayOnInterrupt) sayOnInterrupt();
+      if (void (*say)() = sayOnInterrupt.load()) say();
       windows::endInterrupted();
     default:
       return FALSE;
