@@ -86,12 +86,11 @@ void removeRegistered() {
 
 // Ctrl-C, Ctrl-Break and the console closed: the handler runs on a thread
 // of its own, while the others go on, then hands the event on to the
-// handler before it, which says so and ends the process, or ends it itself.
-// Closing gives it five seconds, far more than removing takes.
+// handlers before it (the last, startProgram's, ends the process). Closing
+// gives them five seconds, far more than removing takes.
 BOOL WINAPI onConsoleEvent(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     removeRegistered();
-    if (!windows::interruptNoticeAlive()) windows::endInterrupted();
   }
   return FALSE;
 }

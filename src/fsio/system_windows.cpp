@@ -20,7 +20,21 @@ namespace fsio {
 
 using windows::handleOf;
 
+namespace {
+
+// The first handler of the console's events, so the last to run: the run
+// ends with Ctrl-C's code whenever it comes (Wine's own ending says 0).
+BOOL WINAPI onEnding(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    windows::endInterrupted();
+  }
+  return FALSE;
+}
+
+}  // namespace
+
 void startProgram(int& argc, char**& argv, bool) {
+  SetConsoleCtrlHandler(onEnding, TRUE);
   occupyStandardDescriptors();
   prepareConsole();
   int count = 0;
@@ -123,17 +137,16 @@ void unmapMemory(void* memory, size_t) {
 namespace {
 
 std::atomic<void (*)()> sayOnInterrupt{nullptr};
-std::atomic<bool> noticeAlive{false};
 
 // On a thread of its own, while the others go on; registered before the
-// handler of pending files, it runs after it.
+// handler of pending files, it runs after it, and before startProgram's.
 BOOL WINAPI onInterrupt(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
       if (void (*say)() = sayOnInterrupt.load()) say();
-      windows::endInterrupted();
+      return FALSE;
     default:
       return FALSE;
   }
@@ -143,23 +156,23 @@ BOOL WINAPI onInterrupt(DWORD event) {
 
 InterruptNotice::InterruptNotice(void (*say)()) {
   sayOnInterrupt = say;
-  noticeAlive = true;
   SetConsoleCtrlHandler(onInterrupt, TRUE);
 }
 
 InterruptNotice::~InterruptNotice() {
   SetConsoleCtrlHandler(onInterrupt, FALSE);
-  noticeAlive = false;
   sayOnInterrupt = nullptr;
 }
 
 namespace windows {
 
-bool interruptNoticeAlive() { return noticeAlive.load(); }
-
 void endInterrupted() {
-  std::fflush(stdout);
-  ExitProcess(STATUS_CONTROL_C_EXIT);
+  // Not ExitProcess: it stops the other threads wherever they are, then has
+  // the C library flush its streams, whose locks a stopped thread may hold
+  // (the run would hang). Ended at once, as a signal ends a process on
+  // POSIX: the handler of pending files has removed them.
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  for (;;) Sleep(INFINITE);
 }
 
 }  // namespace windows

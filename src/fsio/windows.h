@@ -26,11 +26,8 @@ HANDLE handleOf(int fd);
 int descriptorOf(HANDLE handle, int flags);
 // The errno that tells what the system's error says; sets errno to it too.
 int setErrno(DWORD error);
-// Whether an InterruptNotice is alive: its handler, the last to run, ends
-// the process; without one, the handler of pending files does.
-bool interruptNoticeAlive();
-// Ends the process as the console's Ctrl-C ends it (Wine's own ending
-// would say 0, a success).
+// Ends the process at once with Ctrl-C's code, 0xC000013A (Wine's own
+// ending would say 0, a success).
 [[noreturn]] void endInterrupted();
 
 }  // namespace fsio::windows
